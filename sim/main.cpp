@@ -1,0 +1,302 @@
+// vksim: the board simulator. Reads the command line, sets up the flash and
+// the trace, and runs the RFC 2217 server until it is told to end.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/flash.h"
+#include "sim/server.h"
+#include "sim/trace.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: vksim [options]\n"
+    "\n"
+    "Simulates a DSP board with its target monitor behind a network serial\n"
+    "server: an RFC 2217 (Telnet COM Port Control) server on 127.0.0.1. Point\n"
+    "a tool at it with VK_COM1=rfc2217://127.0.0.1:PORT. The first line on\n"
+    "standard output is \"vksim: listening on 127.0.0.1:PORT\"; each program\n"
+    "the board starts adds \"vksim: started NAME\". One client is served at\n"
+    "a time; every option applies to each connection.\n"
+    "\n"
+    "  --port N              listen port; 0 (default) picks a free one\n"
+    "  --baud 115200|38400   the one rate the board listens on (default 115200)\n"
+    "  --flash FILE          keep the flash file system in FILE: loaded at start\n"
+    "                        when it exists, saved after every change\n"
+    "  --program NAME[:TYPE] put a file into the flash at start (repeatable);\n"
+    "                        TYPE 1 (default) is a program, others are data;\n"
+    "                        a small fixed content dated now\n"
+    "  --trace FILE          write a line per byte and event (below)\n"
+    "  --once                end after the first client has disconnected\n"
+    "  --idle-timeout S      end after S seconds without a client (default\n"
+    "                        600; 0 = never)\n"
+    "  --pace                bytes take their real time on the line (10 bits\n"
+    "                        each at the board's rate), both ways\n"
+    "  --latency MS          the board starts answering a byte MS ms after it\n"
+    "                        has fully arrived (default 0)\n"
+    "  --cts-delay MS        RTS pulse (or CTS drop) to CTS rising (default\n"
+    "                        150; the tools read CTS first 50 ms after the\n"
+    "                        pulse and wait for it to rise)\n"
+    "  --cts-drop-delay MS   with CTS on: RTS pulse to CTS dropping (default 150)\n"
+    "\n"
+    "Faults:\n"
+    "  --fillers-7f N        N bytes 0x7F before the echo of a session's first\n"
+    "                        command byte\n"
+    "  --fillers-ff N        N bytes 0xFF before every late result (one that\n"
+    "                        follows work on the flash)\n"
+    "  --echo-fault N        the N-th echo of a session (1 = the first command\n"
+    "                        byte's, the EndSession echo counted too) goes out\n"
+    "                        XOR 0x80. A command byte echoed so is served as\n"
+    "                        the byte echoed (no command); a parameter byte is\n"
+    "                        kept and summed as received\n"
+    "  --checksum-fault CMD  command CMD's checksum byte goes out one too high\n"
+    "                        (repeatable)\n"
+    "  --result CMD=VALUE    command CMD's first result byte is VALUE\n"
+    "                        (repeatable), e.g. --result 5=7\n"
+    "  --silent-after N      the board answers nothing from the N-th byte after\n"
+    "                        the sync on (the command byte is the 1st) and only\n"
+    "                        listens\n"
+    "  --stale N             N bytes 0x55 right after the first sync echo\n"
+    "  --cts-high            CTS on at connect; the RTS pulse drops it after\n"
+    "                        --cts-drop-delay and raises it --cts-delay later\n"
+    "  --cts-stuck           CTS on at connect and never changing\n"
+    "  --no-cts              CTS never rises\n"
+    "  --sync-junk           one byte 0x00 before the first sync echo\n"
+    "  --sync-ignore N       the first N sync bytes of a connection that arrive\n"
+    "                        at the board's rate are not answered\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "The board: CTS is off at connect. An RTS pulse (on, then off) resets the\n"
+    "monitor to wait for a sync byte and CTS rises --cts-delay later. Host\n"
+    "bytes sent at a rate other than the board's are lost. Sync 0x7F opens a\n"
+    "session: every host byte is echoed, after a command's last parameter\n"
+    "the board sends the checksum (sum of the command and parameter bytes\n"
+    "modulo 256) and the results. Commands: 4 EndSession (result 1, then the\n"
+    "board takes the closing byte 0x0C and waits for the next sync),\n"
+    "5 StartProgram NAME 0x00 (result 0 not found, 1 started, 2 not a\n"
+    "program). Others are echoed and not answered. Sync 0x0F opens a\n"
+    "RAM-loader session, which answers nothing.\n"
+    "\n"
+    "Trace lines: \"> 05\" byte received by the board, \"x 05\" host byte lost\n"
+    "to a rate mismatch, \"< 05\" byte sent by the board, \"# EVENT\" for\n"
+    "connect, disconnect, refused, baud N, rts 0|1, dtr 0|1, flow hw|none|xon,\n"
+    "cts 0|1, purge N, started NAME, ram session.\n"
+    "\n"
+    "Flash file: one file of the flash per line,\n"
+    "  NAME TYPE DAY MONTH YEAR HOUR MINUTE SECOND START WORD...\n"
+    "NAME with bytes outside 0x21..0x7E and '%' written as %XX; TYPE and the\n"
+    "date fields (year within the century) decimal; START and the 32-bit\n"
+    "WORDs hexadecimal. Lines starting with # are comments. At most 63 files,\n"
+    "names of 1 to 15 characters. Example:\n"
+    "  PROG 1 24 5 25 14 3 0 00809c00 12345678 9abcdef0\n"
+    "\n"
+    "Exit code 0 when ended by --once, the idle time-out, SIGINT or SIGTERM;\n"
+    "2 for a bad command line or a flash or trace file that cannot be used.\n";
+
+// Bytes the board makes up per answer (fillers, stale bytes) are capped;
+// plain counts are not.
+constexpr long kMaxBytes = 1000000;
+constexpr long kMaxCount = 2147483647;
+
+struct Args {
+  vksim::ServerConfig server;
+  std::string trace_path;
+  std::vector<std::string> programs;
+};
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "vksim: %s\nTry 'vksim --help'.\n", message.c_str());
+  return 2;
+}
+
+// A whole number in [lo, hi], decimal or 0x-prefixed hexadecimal.
+bool ParseNumber(std::string_view text, long lo, long hi, long& value) {
+  if (text.empty() || text.size() > 12) return false;
+  const std::string s(text);
+  char* end = nullptr;
+  const long v = std::strtol(s.c_str(), &end, 0);
+  if (end == s.c_str() || *end != '\0' || v < lo || v > hi) return false;
+  value = v;
+  return true;
+}
+
+// The program put into flash by --program.
+vksim::Program FixedProgram(const std::string& name, uint8_t type) {
+  vksim::Program p;
+  p.name = name;
+  p.type = type;
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  p.date = {static_cast<uint8_t>(tm.tm_mday), static_cast<uint8_t>(tm.tm_mon + 1),
+            static_cast<uint8_t>(tm.tm_year % 100), static_cast<uint8_t>(tm.tm_hour),
+            static_cast<uint8_t>(tm.tm_min), static_cast<uint8_t>(tm.tm_sec)};
+  p.start = 0x00809C00;
+  p.words = {0x12345678, 0x9ABCDEF0, 0x0F0F0F0F, 0xFFFFFFFF};
+  return p;
+}
+
+// Returns -1 to go on, otherwise the exit code.
+int ParseArgs(int argc, char** argv, Args& args) {
+  vksim::ServerConfig& cfg = args.server;
+  int cts_modes = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string opt = argv[i];
+    std::string value;
+    bool has_value = false;
+    if (const auto eq = opt.find('='); opt.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = opt.substr(eq + 1);
+      opt.resize(eq);
+      has_value = true;
+    }
+    auto need = [&](std::string& out) {
+      if (has_value) {
+        out = value;
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    auto number = [&](long lo, long hi, long& out) -> int {
+      std::string text;
+      if (!need(text)) return Usage(opt + " needs a value");
+      if (!ParseNumber(text, lo, hi, out))
+        return Usage(opt + ": '" + text + "' is not a number from " + std::to_string(lo) +
+                     " to " + std::to_string(hi));
+      return -1;
+    };
+    long n = 0;
+    int rc = -1;
+    if (opt == "-h" || opt == "--help") {
+      std::printf("%s", kHelp);
+      return 0;
+    } else if (opt == "--port") {
+      if ((rc = number(0, 65535, n)) < 0) cfg.port = static_cast<uint16_t>(n);
+    } else if (opt == "--baud") {
+      if ((rc = number(0, 1000000, n)) < 0) {
+        if (n != 115200 && n != 38400) return Usage("--baud must be 115200 or 38400");
+        cfg.line.board_baud = static_cast<uint32_t>(n);
+      }
+    } else if (opt == "--flash") {
+      if (!need(cfg.flash_path)) return Usage("--flash needs a file name");
+    } else if (opt == "--program") {
+      std::string entry;
+      if (!need(entry)) return Usage("--program needs NAME[:TYPE]");
+      args.programs.push_back(entry);
+    } else if (opt == "--trace") {
+      if (!need(args.trace_path)) return Usage("--trace needs a file name");
+    } else if (opt == "--once" && !has_value) {
+      cfg.once = true;
+    } else if (opt == "--idle-timeout") {
+      if ((rc = number(0, 86400, n)) < 0) cfg.idle_timeout_s = static_cast<int>(n);
+    } else if (opt == "--pace" && !has_value) {
+      cfg.line.pace = true;
+    } else if (opt == "--latency") {
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vksim::kMillisecond;
+    } else if (opt == "--cts-delay") {
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vksim::kMillisecond;
+    } else if (opt == "--cts-drop-delay") {
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vksim::kMillisecond;
+    } else if (opt == "--fillers-7f") {
+      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_7f = static_cast<int>(n);
+    } else if (opt == "--fillers-ff") {
+      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_ff = static_cast<int>(n);
+    } else if (opt == "--echo-fault") {
+      if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.echo_fault = static_cast<int>(n);
+    } else if (opt == "--checksum-fault") {
+      if ((rc = number(0, 255, n)) < 0) cfg.knobs.checksum_fault.insert(static_cast<uint8_t>(n));
+    } else if (opt == "--result") {
+      std::string text;
+      if (!need(text)) return Usage("--result needs CMD=VALUE");
+      const auto eq = text.find('=');
+      long cmd = 0;
+      long val = 0;
+      if (eq == std::string::npos || !ParseNumber(text.substr(0, eq), 0, 255, cmd) ||
+          !ParseNumber(text.substr(eq + 1), 0, 255, val))
+        return Usage("--result: '" + text + "' is not CMD=VALUE with both 0 to 255");
+      cfg.knobs.result_override[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(val);
+    } else if (opt == "--silent-after") {
+      if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.silent_after = static_cast<int>(n);
+    } else if (opt == "--stale") {
+      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.stale = static_cast<int>(n);
+    } else if (opt == "--sync-ignore") {
+      if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.sync_ignore = static_cast<int>(n);
+    } else if (opt == "--sync-junk" && !has_value) {
+      cfg.knobs.sync_junk = true;
+    } else if (opt == "--cts-high" && !has_value) {
+      cfg.line.cts_mode = vksim::CtsMode::High;
+      ++cts_modes;
+    } else if (opt == "--cts-stuck" && !has_value) {
+      cfg.line.cts_mode = vksim::CtsMode::Stuck;
+      ++cts_modes;
+    } else if (opt == "--no-cts" && !has_value) {
+      cfg.line.cts_mode = vksim::CtsMode::Never;
+      ++cts_modes;
+    } else {
+      return Usage("unknown option '" + std::string(argv[i]) + "'");
+    }
+    if (rc >= 0) return rc;
+  }
+  if (cts_modes > 1) return Usage("--cts-high, --cts-stuck and --no-cts exclude each other");
+  return -1;
+}
+
+// Loads the flash file and adds the --program files. Returns -1 to go on,
+// otherwise the exit code.
+int SetUpFlash(const Args& args, vksim::FlashFs& flash) {
+  std::string error;
+  const std::string& path = args.server.flash_path;
+  if (!path.empty() && std::filesystem::exists(path) && !flash.Load(path, error)) {
+    std::fprintf(stderr, "vksim: %s\n", error.c_str());
+    return 2;
+  }
+  for (const std::string& entry : args.programs) {
+    std::string name = entry;
+    long type = vksim::FlashFs::kTypeProgram;
+    if (const auto colon = entry.rfind(':'); colon != std::string::npos) {
+      name = entry.substr(0, colon);
+      if (!ParseNumber(entry.substr(colon + 1), 0, 255, type))
+        return Usage("--program " + entry + ": TYPE must be 0 to 255");
+    }
+    const auto status = flash.Put(FixedProgram(name, static_cast<uint8_t>(type)));
+    if (status != vksim::FlashFs::Status::Ok)
+      return Usage("--program " + entry + ": " + vksim::StatusText(status));
+  }
+  if (!path.empty() && !flash.Save(path, error)) {
+    std::fprintf(stderr, "vksim: %s\n", error.c_str());
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args;
+  if (const int rc = ParseArgs(argc, argv, args); rc >= 0) return rc;
+
+  vksim::FlashFs flash;
+  if (const int rc = SetUpFlash(args, flash); rc >= 0) return rc;
+
+  vksim::Trace trace;
+  std::string error;
+  if (!args.trace_path.empty() && !trace.Open(args.trace_path, error)) {
+    std::fprintf(stderr, "vksim: %s\n", error.c_str());
+    return 2;
+  }
+
+  vksim::Server server(args.server, flash, trace);
+  if (!server.Listen(error)) {
+    std::fprintf(stderr, "vksim: %s\n", error.c_str());
+    return 2;
+  }
+  std::printf("vksim: listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.port()));
+  std::fflush(stdout);
+  return server.Run();
+}

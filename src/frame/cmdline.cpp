@@ -1,0 +1,87 @@
+#include "frame/cmdline.h"
+
+#include <cctype>
+#include <climits>
+
+namespace vk::frame {
+namespace {
+
+// Reads a decimal integer as formatted input would: white space, a sign,
+// digits. False when no number stands there.
+bool ReadInt(std::string_view text, int& out) {
+  size_t p = 0;
+  while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  if (p >= text.size() || !std::isdigit(static_cast<unsigned char>(text[p]))) return false;
+  long long value = 0;
+  for (; p < text.size() && std::isdigit(static_cast<unsigned char>(text[p])); ++p)
+    if (value <= INT_MAX) value = value * 10 + (text[p] - '0');
+  if (negative) value = -value;
+  out = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+  return true;
+}
+
+}  // namespace
+
+std::string UpperCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::string_view>& args,
+                          Settings& settings) {
+  ScanOutcome out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const int position = static_cast<int>(i) + 1;
+    if (!arg.empty() && arg[0] == '-') {
+      const char letter =
+          arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';
+      const std::string_view rest = arg.size() > 2 ? arg.substr(2) : std::string_view{};
+      switch (letter) {
+        case 'c': {
+          int port = settings.port;
+          if (ReadInt(rest, port)) settings.port = CorrectPort(port);
+          out.settings_changed = true;
+          break;
+        }
+        case 'h':
+          out.usage = true;
+          return out;
+        case 'i':
+          out.info = true;
+          break;
+        case 'm':
+          if (traits.has_mode) {
+            if (!rest.empty()) settings.mode = rest[0];
+            settings.mode = CorrectMode(settings.mode);
+            out.settings_changed = true;
+          }
+          break;
+        default:
+          break;
+      }
+    } else if (!arg.empty() && arg[0] == '?') {
+      out.usage = true;
+      return out;
+    } else {
+      switch (traits.names) {
+        case NameRule::Last:
+          out.name = UpperCase(arg);
+          break;
+        case NameRule::Positional:
+          if (position == 1) out.name = UpperCase(arg);
+          if (position == 2) out.new_name = UpperCase(arg);
+          break;
+        case NameRule::Ignored:
+          break;
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace vk::frame

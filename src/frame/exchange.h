@@ -1,0 +1,82 @@
+// Command exchanges with the target monitor, and the session's end.
+//
+// One exchange on the wire (host -> target, target -> host):
+//   cmd             -> ; <- [7F...] echo      (7F fillers only before the
+//                                               session's first echo)
+//   each parameter  -> ; <- echo              (one byte each, no fillers;
+//                                               a text ends with its 00)
+//                        <- checksum          (sum mod 256 of the command
+//                                               and the parameters)
+//                        <- [FF...] result    (FF fillers only where the
+//                                               command works on flash)
+// Example, start program "AB":
+//   05 -> ; <- 7F 7F 05 ; 41 -> ; <- 41 ; 42 -> ; <- 42 ; 00 -> ; <- 00 ;
+//   <- 88 (checksum) ; <- result
+//
+// The session ends with EndSession:
+//   04 -> ; <- 04 (echo) ; <- 04 (checksum) ; <- 01 (result) ; 0C ->
+//
+// Every multi-byte number travels most significant byte first.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace vk::frame {
+
+constexpr uint8_t kStartFiller = 0x7F;
+constexpr uint8_t kBusyFiller = 0xFF;
+constexpr uint8_t kCmdEndSession = 0x04;
+constexpr uint8_t kClosingByte = 0x0C;
+constexpr int kDrainPolls = 1000;
+
+// How a program treats parameter echoes: the utilities sum the echo as
+// received and go on after a wrong one; the flash loader sums the byte sent
+// and a wrong echo ends the session.
+enum class EchoRule { ReportAndGoOn, Fatal };
+
+struct ExchangeTexts {
+  const char* echo_error = "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x%02x RECEIVED DATA:0x%02x\n";
+  const char* checksum_line_end = "\n";
+};
+
+class Exchange {
+ public:
+  explicit Exchange(EchoRule rule, ExchangeTexts texts = {}) : rule_(rule), texts_(texts) {}
+
+  // Sends the command byte and reads its echo. A wrong echo prints the echo
+  // message, ends the session and the run with exit code 2.
+  void Command(uint8_t command);
+  // Sends one parameter byte and reads its echo.
+  void Parameter(uint8_t byte);
+  // Sends a text and its terminating 0, each byte with its echo.
+  void Text(std::string_view text);
+  // Reads the target's checksum and compares it with the running sum; on a
+  // mismatch prints the checksum message. True when it matched.
+  bool Checksum();
+  // Reads a result byte, skipping busy fillers when asked.
+  uint8_t Result(bool skip_busy_fillers);
+
+  uint8_t sum() const { return sum_; }
+
+ private:
+  void EchoMismatch(uint8_t sent, uint8_t received);
+
+  EchoRule rule_;
+  ExchangeTexts texts_;
+  uint8_t sum_ = 0;
+};
+
+// Reads and discards what has arrived, over 1000 polls.
+void DrainInput();
+
+// Closes the session; returns only when the target answered 4, 4, 1.
+void EndSession();
+
+// The common end after a failure once a command byte has gone out.
+[[noreturn]] void EndSessionAndExit(int code);
+
+// One byte as read from the link, unsigned.
+uint8_t ReceiveByte();
+
+}  // namespace vk::frame

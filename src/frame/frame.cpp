@@ -1,0 +1,176 @@
+#include "frame/frame.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "frame/cmdline.h"
+#include "link/clock.h"
+#include "link/port.h"
+
+namespace vk::frame {
+namespace {
+
+constexpr int kExitUsage = 0;
+constexpr int kExitRefused = 2;
+
+void PrintBanner(const ToolTraits& traits) {
+  std::printf("%.*s", static_cast<int>(traits.banner_title.size()), traits.banner_title.data());
+  std::printf("%s", kVersion.data());
+  std::printf("\n\n");
+}
+
+void PrintText(std::string_view text) {
+  std::printf("%.*s", static_cast<int>(text.size()), text.data());
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  if (getcwd(buffer.data(), buffer.size())) return buffer.data();
+  return ".";
+}
+
+#ifdef _WIN32
+constexpr std::string_view kExeSuffix = ".EXE";
+#else
+constexpr std::string_view kExeSuffix = "";
+#endif
+
+void ReadSettings(Frame& frame) {
+  const ToolTraits& traits = *frame.traits;
+  std::string text;
+  if (!ReadSettingsText(frame.settings_path, text)) {
+    frame.settings_changed = true;
+    return;
+  }
+  const ParsedSettings parsed = ParseSettings(text, traits.has_mode);
+  frame.settings = parsed.values;
+  if (traits.reading_results_checked) {
+    const size_t keys = traits.has_mode ? 3 : 2;
+    for (size_t i = 0; i < keys; ++i)
+      if (parsed.results[i] == ScanResult::NoMatch) frame.settings_changed = true;
+  }
+  if (ValidateSettings(frame.settings, traits.has_mode)) frame.settings_changed = true;
+}
+
+void ConfirmOrEnd() {
+  std::printf("\nAre You Sure ? (y/n) ");
+  std::fflush(stdout);
+  const int answer = std::getchar();
+  if (answer == EOF) {
+    // No answer at all (input closed) is no confirmation.
+    std::printf("\n");
+    std::exit(kExitRefused);
+  }
+  std::printf("%c\n", answer);
+  if (answer != 'y' && answer != 'Y') std::exit(kExitRefused);
+}
+
+void CheckBeforePort(const Frame& frame) {
+  switch (frame.traits->pre_check) {
+    case PreCheck::NewNameLength:
+      if (frame.new_name.empty()) {
+        // One name only: refuse rather than ask the board to give a
+        // program its own name.
+        std::printf("\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n");
+        std::exit(kExitRefused);
+      }
+      if (frame.new_name.size() > static_cast<size_t>(kMaxTargetName)) {
+        std::printf("\nName %s Is Longer Than 15 Characters\n", frame.new_name.c_str());
+        std::exit(kExitRefused);
+      }
+      break;
+    case PreCheck::Confirm:
+      ConfirmOrEnd();
+      break;
+    case PreCheck::SourceFiles:  // the loaders' own code
+    case PreCheck::None:
+      break;
+  }
+}
+
+}  // namespace
+
+void PrintUsage(const Frame& frame) {
+  const ToolTraits& traits = *frame.traits;
+  const Settings& s = frame.settings;
+  if (traits.usage == UsageKind::Utility) PrintBanner(traits);
+  else std::printf("Extended Tektronix Hex Object Format\n\n");
+  PrintText(traits.usage_line);
+  if (traits.usage != UsageKind::Utility) {
+    std::printf("Source  - Filename Without Extension\n");
+    std::printf("         (Default Extension Is .X0...X3)\n");
+  }
+  std::printf("-C<n>   - Desired COM Port (1..4, Default = 1)\n\n");
+  if (traits.usage == UsageKind::FlashLoader) {
+    std::printf("-M<n>   - Download Mode (s = Save, f = Fast; Default = s)\n\n");
+    std::printf("Parameters -C<n> And -M<n> Are Saved On Disk\n\n");
+  }
+  std::printf("Autodetect Baudrate Is %d Or %d Baud\n\n", link::kBaudLow, link::kBaudHigh);
+  if (traits.usage == UsageKind::FlashLoader)
+    std::printf("Current Settings: PORT = COM%d, BAUD = %d, MODE = %c\n\n", s.port, s.baud, s.mode);
+  else if (traits.usage == UsageKind::RamLoader)
+    std::printf("Current Settings: PORT = COM%d, BAUD = %d\n\n", s.port, s.baud);
+  std::exit(kExitUsage);
+}
+
+void RewriteSettings(const Frame& frame) {
+  if (!frame.settings_changed) return;
+  if (!WriteSettingsFile(frame.settings_path, frame.settings, frame.traits->has_mode))
+    std::printf("\nSettings File %s Could Not Be Written\n", frame.settings_path.c_str());
+}
+
+Frame StartFrame(Tool tool, int argc, char** argv) {
+  Frame frame;
+  frame.traits = &Traits(tool);
+  const ToolTraits& traits = *frame.traits;
+  if (traits.banner_at_start) PrintBanner(traits);
+
+  const char* path_env = std::getenv("PATH");
+  frame.settings_path = SettingsPath(argc > 0 ? argv[0] : traits.name, path_env ? path_env : "",
+                                     CurrentDirectory(), kExeSuffix);
+  ReadSettings(frame);
+
+  std::vector<std::string_view> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  ScanOutcome scan = ScanArguments(traits, args, frame.settings);
+  if (scan.settings_changed) frame.settings_changed = true;
+  frame.info = scan.info;
+  frame.name = std::move(scan.name);
+  frame.new_name = std::move(scan.new_name);
+  if (scan.usage) PrintUsage(frame);
+
+  if (traits.port_line) std::printf("Using Port  : COM%d\n", frame.settings.port);
+  RewriteSettings(frame);
+  CheckBeforePort(frame);
+  return frame;
+}
+
+void ConnectFrame(Frame& frame) {
+  const ToolTraits& traits = *frame.traits;
+  link::OpenPort(frame.settings.port, frame.settings.baud);
+
+  link::LinkState state;
+  state.baud = frame.settings.baud;
+  state.info = frame.info;
+  state.sync_byte = traits.sync_byte;
+  const long before = link::MsClock();
+  const int attempts = link::ConnectTarget(state);
+  const long after = link::MsClock();
+  frame.settings.baud = state.baud;
+  if (state.settings_changed) frame.settings_changed = true;
+
+  if (frame.info)
+    std::printf("\nTarget Connected In %3.0f Milliseconds, %d Attempt(s) Required\n",
+                static_cast<double>(after - before), attempts);
+  if (traits.connected_line) {
+    std::printf("\nConnected To Target\n");
+    frame.download_start_ms = link::MsClock();
+  }
+  RewriteSettings(frame);
+}
+
+}  // namespace vk::frame

@@ -1,0 +1,219 @@
+#include "frame/settings.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace vk::frame {
+namespace {
+
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Formatted input over a text, one directive at a time.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  // Runs a pattern made of literal characters, "%d", "%c" and "\n".
+  // Returns the items converted, or EndOfInput when the input ended before
+  // the first conversion.
+  ScanResult Run(std::string_view pattern, int* number, char* character) {
+    bool converted = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+      const char p = pattern[i];
+      if (p == '%' && i + 1 < pattern.size()) {
+        const char conv = pattern[++i];
+        bool ok = conv == 'd' ? ScanInt(*number) : ScanChar(*character);
+        if (!ok) return Fail(converted);
+        converted = true;
+      } else if (IsSpace(p)) {
+        while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+      } else {
+        if (pos_ >= text_.size()) {
+          input_failure_ = true;
+          return Fail(converted);
+        }
+        if (text_[pos_] != p) return Fail(converted);
+        ++pos_;
+      }
+    }
+    return converted ? ScanResult::Matched : ScanResult::NoMatch;
+  }
+
+ private:
+  ScanResult Fail(bool converted) {
+    const bool eof = input_failure_;
+    input_failure_ = false;
+    if (converted) return ScanResult::Matched;
+    return eof ? ScanResult::EndOfInput : ScanResult::NoMatch;
+  }
+
+  bool ScanInt(int& out) {
+    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+    if (pos_ >= text_.size()) {
+      input_failure_ = true;
+      return false;
+    }
+    size_t p = pos_;
+    bool negative = false;
+    if (text_[p] == '+' || text_[p] == '-') {
+      negative = text_[p] == '-';
+      ++p;
+    }
+    if (p >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[p]))) {
+      if (p >= text_.size()) input_failure_ = true;
+      return false;
+    }
+    long long value = 0;
+    while (p < text_.size() && std::isdigit(static_cast<unsigned char>(text_[p]))) {
+      if (value <= INT_MAX) value = value * 10 + (text_[p] - '0');
+      ++p;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) value = INT_MAX;
+    if (value < INT_MIN) value = INT_MIN;
+    out = static_cast<int>(value);
+    pos_ = p;
+    return true;
+  }
+
+  bool ScanChar(char& out) {
+    if (pos_ >= text_.size()) {
+      input_failure_ = true;
+      return false;
+    }
+    out = text_[pos_++];
+    return true;
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  bool input_failure_ = false;
+};
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+#ifdef _WIN32
+constexpr char kPathListSeparator = ';';
+bool IsDirSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+constexpr char kDirSeparator = '\\';
+#else
+constexpr char kPathListSeparator = ':';
+bool IsDirSeparator(char c) { return c == '/'; }
+constexpr char kDirSeparator = '/';
+#endif
+
+std::string JoinPath(std::string_view dir, std::string_view file) {
+  std::string out(dir);
+  if (out.empty()) return std::string(file);
+  if (!IsDirSeparator(out.back())) out.push_back(kDirSeparator);
+  out += file;
+  return out;
+}
+
+}  // namespace
+
+ParsedSettings ParseSettings(std::string_view text, bool has_mode) {
+  ParsedSettings parsed;
+  Scanner scanner(text);
+  parsed.results[0] = scanner.Run("PORT=COM%d\n", &parsed.values.port, nullptr);
+  parsed.results[1] = scanner.Run("BAUD=%d\n", &parsed.values.baud, nullptr);
+  if (has_mode) parsed.results[2] = scanner.Run("MODE=%c\n", nullptr, &parsed.values.mode);
+  return parsed;
+}
+
+int CorrectPort(int port) { return (port < 1 || port > 4) ? 1 : port; }
+
+char CorrectMode(char mode) {
+  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(mode)));
+  return (lower == 's' || lower == 'f') ? lower : 's';
+}
+
+bool ValidateSettings(Settings& settings, bool has_mode) {
+  bool corrected = false;
+  if (settings.port != CorrectPort(settings.port)) {
+    settings.port = CorrectPort(settings.port);
+    corrected = true;
+  }
+  if (settings.baud != 38400 && settings.baud != 115200) {
+    settings.baud = 115200;
+    corrected = true;
+  }
+  if (has_mode) {
+    // Lower-casing alone is no correction: a stored "F" is read as fast
+    // mode and the file is left as it is.
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(settings.mode)));
+    settings.mode = CorrectMode(settings.mode);
+    if (settings.mode != lower) corrected = true;
+  }
+  return corrected;
+}
+
+std::string FormatSettings(const Settings& settings, bool has_mode) {
+  std::string out = "PORT=COM" + std::to_string(settings.port) + "\n";
+  out += "BAUD=" + std::to_string(settings.baud) + "\n";
+  if (has_mode) out += std::string("MODE=") + settings.mode + "\n";
+  return out;
+}
+
+std::string SettingsPath(std::string_view argv0, std::string_view path_env, std::string_view cwd,
+                         std::string_view exe_suffix) {
+  size_t slash = std::string_view::npos;
+  for (size_t i = 0; i < argv0.size(); ++i)
+    if (IsDirSeparator(argv0[i])) slash = i;
+
+  std::string program;
+  if (slash == std::string_view::npos) {
+    // A bare name: the program was found on the search path.
+    const std::string file = std::string(argv0) + std::string(exe_suffix);
+    if (!exe_suffix.empty() && IsExecutableFile(JoinPath(cwd, file))) program = JoinPath(cwd, file);
+    size_t start = 0;
+    while (program.empty() && start <= path_env.size()) {
+      size_t end = path_env.find(kPathListSeparator, start);
+      if (end == std::string_view::npos) end = path_env.size();
+      const std::string_view dir = path_env.substr(start, end - start);
+      const std::string candidate = JoinPath(dir.empty() ? std::string_view(".") : dir, file);
+      if (IsExecutableFile(candidate)) program = candidate;
+      start = end + 1;
+    }
+    // Not found: keep the settings in the current directory.
+    if (program.empty()) program = JoinPath(cwd, file);
+  } else {
+    program = std::string(argv0);
+  }
+
+  size_t base = 0;
+  for (size_t i = 0; i < program.size(); ++i)
+    if (IsDirSeparator(program[i])) base = i + 1;
+  const size_t dot = program.find('.', base);
+  return program.substr(0, dot) + ".SET";
+}
+
+bool ReadSettingsText(const std::string& path, std::string& text) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::ifstream in(path, std::ios::in);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return true;
+}
+
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode) {
+  // Text mode: on Windows each line ends with carriage return and line feed.
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) return false;
+  const std::string text = FormatSettings(settings, has_mode);
+  const bool ok = std::fputs(text.c_str(), file) >= 0;
+  return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace vk::frame

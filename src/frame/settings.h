@@ -1,0 +1,57 @@
+// The settings file: "PORT=COM%d\n", "BAUD=%d\n" and, for the flash loader,
+// "MODE=%c\n", beside the program's executable with the extension ".SET".
+//
+// Reading follows formatted input exactly: each line is a pattern whose key
+// word must stand at the start of the unread input; the trailing "\n" of a
+// pattern skips any white space. A pattern that does not match leaves its
+// setting at the default and the next pattern goes on from where it stopped.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace vk::frame {
+
+struct Settings {
+  int port = 1;
+  int baud = 115200;
+  char mode = 's';  // flash loader only: 's' save, 'f' fast
+};
+
+// What one formatted read returned: items converted, or end of input first.
+enum class ScanResult { EndOfInput = -1, NoMatch = 0, Matched = 1 };
+
+struct ParsedSettings {
+  Settings values;
+  std::array<ScanResult, 3> results{ScanResult::EndOfInput, ScanResult::EndOfInput,
+                                    ScanResult::EndOfInput};
+};
+
+ParsedSettings ParseSettings(std::string_view text, bool has_mode);
+
+// Corrects values out of range; true when anything was corrected.
+bool ValidateSettings(Settings& settings, bool has_mode);
+
+// A port number as the option and the file take it: 1..4, else 1.
+int CorrectPort(int port);
+// A mode letter lower-cased; anything but 's' and 'f' is 's'.
+char CorrectMode(char mode);
+
+std::string FormatSettings(const Settings& settings, bool has_mode);
+
+// Where the settings file of a program invoked as `argv0` lives.
+//   path_env: the PATH value, searched when argv0 has no directory part
+//   cwd: the current directory, used when the program cannot be found
+//   exe_suffix: ".EXE" on Windows (appended and searched), "" elsewhere
+// The file is the program's own file name up to its first "." with ".SET"
+// appended, in the program's directory.
+std::string SettingsPath(std::string_view argv0, std::string_view path_env, std::string_view cwd,
+                         std::string_view exe_suffix);
+
+// Reads the file; false when it cannot be opened.
+bool ReadSettingsText(const std::string& path, std::string& text);
+// Writes the file anew; false when it cannot be written.
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode);
+
+}  // namespace vk::frame

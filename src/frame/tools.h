@@ -1,0 +1,49 @@
+// What differs between the eight programs, as one table.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace vk::frame {
+
+enum class Tool { Vkburn, Vkram, Vklist, Vkcheck, Vkerase, Vkname, Vkwipe, Vkstart };
+
+// How non-option arguments are taken.
+enum class NameRule {
+  Ignored,     // the program takes no name
+  Last,        // the last one, upper-cased, is the name
+  Positional,  // argument 1 is the old name, argument 2 the new name
+};
+
+// The check a program makes before the port is opened.
+enum class PreCheck {
+  None,
+  SourceFiles,    // the loaders: source prompt and input files (their own code)
+  NewNameLength,  // the new name has at most 15 characters
+  Confirm,        // the operator confirms on standard input
+};
+
+enum class UsageKind { FlashLoader, RamLoader, Utility };
+
+struct ToolTraits {
+  Tool tool;
+  std::string_view name;          // upper case, as in messages
+  std::string_view banner_title;
+  bool banner_at_start;           // the loaders print it first in every run
+  bool has_mode;                  // MODE key and -M option
+  bool reading_results_checked;   // an unmatched settings line sets the flag
+  NameRule names;
+  bool port_line;                 // "Using Port  : COM%d\n" before the checks
+  PreCheck pre_check;
+  bool connected_line;            // "\nConnected To Target\n" after connecting
+  UsageKind usage;
+  std::string_view usage_line;
+  uint8_t sync_byte;
+};
+
+const ToolTraits& Traits(Tool tool);
+
+constexpr std::string_view kVersion = "V 3.0";
+constexpr int kMaxTargetName = 15;  // longest name the flash file system holds
+
+}  // namespace vk::frame

@@ -1,0 +1,65 @@
+// The port backends behind the serial routines of port.h.
+//
+// port.cpp owns the messages, the exit paths and the one control-block copy;
+// a backend only moves bytes and lines on one platform and reports failures
+// as a platform error code (errno here, GetLastError on Windows). Each
+// operation mirrors one platform step of the serial routines, so a failing
+// step is reported under the name of that step.
+//
+// Backends: termios (real serial devices), RFC 2217 (rfc2217://HOST:PORT).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vk::link {
+
+// The part of the line settings the tools change after the open; everything
+// else (8 data bits, no parity, one stop bit, no XON/XOFF, DTR off) is fixed
+// and applied by the backend on every SetState.
+struct LineState {
+  int baud = 115200;
+  bool handshake = false;  // RTS/CTS hardware handshake
+};
+
+enum class ReadResult { Byte, Timeout };
+
+class PortBackend {
+ public:
+  virtual ~PortBackend() = default;
+
+  // Driver queue sizes (SetupComm).
+  virtual int SetupQueues() = 0;
+  // Discard both directions (PurgeComm with all four flags).
+  virtual int Purge() = 0;
+  // Install the read/write time-outs (SetCommTimeouts).
+  virtual int SetTimeouts() = 0;
+  // Read the line settings from the driver (GetCommState).
+  virtual int GetState(LineState& state) = 0;
+  // Write the line settings whole (SetCommState).
+  virtual int SetState(const LineState& state) = 0;
+  // Drive RTS (EscapeCommFunction SETRTS/CLRRTS).
+  virtual int SetRts(bool on) = 0;
+  // Read CTS (GetCommModemStatus).
+  virtual int GetCts(bool& on) = 0;
+  // Write bytes; a byte that cannot leave within the write time-out is
+  // dropped without an error.
+  virtual int Write(const uint8_t* data, size_t n) = 0;
+  // Read one byte, waiting at most timeout_ms. A peer that went away is an
+  // error, not a time-out.
+  virtual int ReadByte(uint8_t& byte, int timeout_ms, ReadResult& result) = 0;
+  // True when at least one received byte waits; never blocks (ClearCommError).
+  virtual bool InputPending() = 0;
+};
+
+// Opens the device or URL named `name`: rfc2217://HOST:PORT selects the
+// network backend, anything else the local serial device. On failure returns
+// null and sets `error`.
+std::unique_ptr<PortBackend> OpenBackend(const std::string& name, int& error);
+
+std::unique_ptr<PortBackend> OpenTermiosPort(const std::string& path, int& error);
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error);
+
+}  // namespace vk::link

@@ -1,0 +1,43 @@
+// Finding the target and the rate it listens on.
+//
+// ConnectTarget, once per run after OpenPort:
+//   1. WaitTargetReady: a short RTS pulse, the handshake on, 50 ms, then CTS
+//      polled every 5 ms until it rises (when it was already on, it must be
+//      seen off first); a "*" every 81 polls.
+//   2. TrySync at the stored rate, then alternately at the other one: each
+//      attempt sends the sync byte twice, pauses 50 ms and looks at the first
+//      byte waiting. Two attempts per rate.
+// A key press on the terminal during either wait ends the run through
+// ExitTool with 2. There is no other limit: a board that never answers is
+// waited for until the operator gives up.
+#pragma once
+
+#include <cstdint>
+
+namespace vk::link {
+
+constexpr uint8_t kSyncByte = 0x7F;      // every program but the RAM loader
+constexpr uint8_t kRamSyncByte = 0x0F;   // the RAM loader
+constexpr int kBaudLow = 38400;
+constexpr int kBaudHigh = 115200;
+constexpr int kSyncAttemptsPerTry = 2;
+constexpr int kSyncPauseMs = 50;
+constexpr int kRtsPauseMs = 50;
+constexpr int kCtsPollMs = 5;
+constexpr int kStarCounterStart = 80;  // one star every 81 polls
+
+// The run's link values that the connection reads and updates.
+struct LinkState {
+  int baud = kBaudHigh;           // in: stored rate; out: the rate that answered
+  bool settings_changed = false;  // set whenever a try fails
+  bool info = false;              // -i: print the sync trace line
+  uint8_t sync_byte = kSyncByte;
+};
+
+// Returns the number of sync attempts made, the answered one included.
+int ConnectTarget(LinkState& link);
+int WaitTargetReady();
+int TrySync(LinkState& link, int attempts, int& attempt_counter);
+int SyncEchoReceived(uint8_t sync_byte);
+
+}  // namespace vk::link

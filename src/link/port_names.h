@@ -1,0 +1,18 @@
+// Which device or URL a COM port number opens.
+#pragma once
+
+#include <string>
+
+namespace vk::link {
+
+// 1..4 stay, anything else is 1.
+int NormalisePortNumber(int port);
+
+// The device for COMn: the value of VK_COMn when set and not empty, else
+// the platform's default device for that port.
+std::string PortDeviceName(int port);
+
+// True for names that the RFC 2217 backend opens.
+bool IsRfc2217Url(const std::string& name);
+
+}  // namespace vk::link

@@ -1,0 +1,405 @@
+// The RFC 2217 backend: a serial port behind a network access server,
+// named rfc2217://HOST:PORT (HOST a name, an IPv4 literal or [IPv6]).
+//
+// The socket is non-blocking for its whole life. Received bytes go through
+// the Telnet decoder whenever anything reads the socket: data into a local
+// queue, negotiations answered at once, modem-state notifications into the
+// cached CTS bit. Outgoing bytes collect in one buffer that every send path
+// drains, so answers produced while reading never recurse into a send.
+// Nothing waits for an acknowledgement: servers differ in which commands
+// they answer, and a missing answer must not stall the line.
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/backend.h"
+#include "link/telnet.h"
+
+namespace vk::link {
+namespace {
+
+namespace tn = vk::telnet;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kConnectTimeoutMs = 5000;
+// A send that makes no progress for this long means the server stopped
+// reading; the write is given up with an error.
+constexpr int kSendTimeoutMs = 2000;
+// While CTS is polled, the modem-state mask is sent again this often; some
+// servers look at the lines only about once a second unless prodded.
+constexpr int kMaskRefreshMs = 100;
+constexpr int kCloseDrainMs = 500;
+// Received data beyond this is dropped, like an overrun of a driver queue.
+constexpr size_t kMaxQueued = 1 << 20;
+
+int RemainingMs(Clock::time_point deadline) {
+  // Rounded up, so a poll never returns just short of the deadline.
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Splits rfc2217://HOST:PORT[/...] into host and port. False when malformed.
+bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
+  const std::string scheme = "rfc2217://";
+  if (url.rfind(scheme, 0) != 0) return false;
+  std::string rest = url.substr(scheme.size());
+  if (const auto cut = rest.find_first_of("/?"); cut != std::string::npos) rest.resize(cut);
+  size_t colon = 0;
+  if (!rest.empty() && rest[0] == '[') {
+    const auto close = rest.find(']');
+    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+      return false;
+    host = rest.substr(1, close - 1);
+    colon = close + 1;
+  } else {
+    colon = rest.rfind(':');
+    if (colon == std::string::npos) return false;
+    host = rest.substr(0, colon);
+    if (host.find(':') != std::string::npos) return false;  // bare IPv6 needs brackets
+  }
+  port = rest.substr(colon + 1);
+  if (host.empty() || port.empty() || port.size() > 5) return false;
+  for (char c : port) {
+    if (c < '0' || c > '9') return false;
+  }
+  const long number = std::stol(port);
+  return number > 0 && number <= 65535;
+}
+
+// Connects to one address within `deadline`. Returns the socket or -1 with
+// `error` set.
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
+  const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                          ai.ai_protocol);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  if (::connect(fd, ai.ai_addr, ai.ai_addrlen) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) {
+      error = errno;
+      ::close(fd);
+      return -1;
+    }
+    for (;;) {
+      pollfd p{fd, POLLOUT, 0};
+      const int n = ::poll(&p, 1, RemainingMs(deadline));
+      if (n > 0) break;
+      if (n == 0 || errno != EINTR) {
+        error = n == 0 ? ETIMEDOUT : errno;
+        ::close(fd);
+        return -1;
+      }
+    }
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) so_error = errno;
+    if (so_error != 0) {
+      error = so_error;
+      ::close(fd);
+      return -1;
+    }
+  }
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+class Rfc2217Port final : public PortBackend {
+ public:
+  explicit Rfc2217Port(int fd) : fd_(fd) {
+    // Ask for the options we need; the answers are handled as they come.
+    Queue(tn::Negotiation(tn::kWill, tn::kOptBinary));
+    Queue(tn::Negotiation(tn::kDo, tn::kOptBinary));
+    Queue(tn::Negotiation(tn::kWill, tn::kOptSuppressGoAhead));
+    Queue(tn::Negotiation(tn::kDo, tn::kOptSuppressGoAhead));
+    Queue(tn::Negotiation(tn::kWill, tn::kOptComPort));
+    told_our_side_[tn::kOptBinary] = told_their_side_[tn::kOptBinary] = true;
+    told_our_side_[tn::kOptSuppressGoAhead] = told_their_side_[tn::kOptSuppressGoAhead] = true;
+    told_our_side_[tn::kOptComPort] = true;
+    QueueModemMask();
+  }
+
+  ~Rfc2217Port() override {
+    // Whatever is still queued goes if the socket takes it now; then close
+    // our direction and read until the server closes too, so unread input
+    // does not turn the close into a reset that destroys our last bytes.
+    SendSome();
+    ::shutdown(fd_, SHUT_WR);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
+    std::array<uint8_t, 512> sink{};
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      const int n = ::poll(&p, 1, RemainingMs(deadline));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const ssize_t r = ::recv(fd_, sink.data(), sink.size(), 0);
+      if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) break;
+    }
+    ::close(fd_);
+  }
+  Rfc2217Port(const Rfc2217Port&) = delete;
+  Rfc2217Port& operator=(const Rfc2217Port&) = delete;
+
+  // Sends the option requests and the mask, so a connection that fails at
+  // once is reported by the open rather than by a later call.
+  int Start() { return SendAll(); }
+
+  int SetupQueues() override { return 0; }
+  int SetTimeouts() override { return 0; }
+
+  int Purge() override {
+    Queue(tn::ComPort(tn::kPurgeData, {tn::kPurgeBoth}));
+    if (int e = SendAll()) return e;
+    // The server purges its own buffers only; what it sent before is still
+    // in the socket or already decoded here.
+    data_.clear();
+    ReadAvailable();
+    data_.clear();
+    return error_;
+  }
+
+  int GetState(LineState& state) override {
+    state = state_;
+    return 0;
+  }
+
+  int SetState(const LineState& state) override {
+    if (state.baud <= 0) return EINVAL;
+    Queue(tn::ComPort(tn::kSetBaudRate, tn::BaudValue(static_cast<uint32_t>(state.baud))));
+    if (!configured_) {
+      Queue(tn::ComPort(tn::kSetDataSize, {8}));
+      Queue(tn::ComPort(tn::kSetParity, {tn::kParityNone}));
+      Queue(tn::ComPort(tn::kSetStopSize, {tn::kStopBitsOne}));
+    }
+    if (!configured_ || state.handshake != state_.handshake) {
+      Queue(tn::ComPort(tn::kSetControl, {state.handshake ? tn::kControlHardwareFlow
+                                                          : tn::kControlNoFlow}));
+    }
+    if (!configured_) {
+      // Lines at rest, as on a local port after its open.
+      Queue(tn::ComPort(tn::kSetControl, {tn::kControlDtrOff}));
+      Queue(tn::ComPort(tn::kSetControl, {tn::kControlRtsOff}));
+    }
+    if (int e = SendAll()) return e;
+    configured_ = true;
+    state_ = state;
+    return 0;
+  }
+
+  int SetRts(bool on) override {
+    Queue(tn::ComPort(tn::kSetControl, {on ? tn::kControlRtsOn : tn::kControlRtsOff}));
+    return SendAll();
+  }
+
+  int GetCts(bool& on) override {
+    ReadAvailable();
+    if (error_ != 0) return error_;
+    const auto now = Clock::now();
+    if (now - last_mask_ >= std::chrono::milliseconds(kMaskRefreshMs)) QueueModemMask();
+    if (int e = SendAll()) return e;
+    on = cts_;
+    return 0;
+  }
+
+  int Write(const uint8_t* data, size_t n) override {
+    tn::EscapeData(data, n, out_);
+    return SendAll();
+  }
+
+  int ReadByte(uint8_t& byte, int timeout_ms, ReadResult& result) override {
+    result = ReadResult::Timeout;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (!data_.empty()) {
+        byte = data_.front();
+        data_.pop_front();
+        result = ReadResult::Byte;
+        return 0;
+      }
+      if (error_ != 0) return error_;
+      SendSome();  // answers to negotiations found on the way
+      pollfd p{fd_, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
+      const int n = ::poll(&p, 1, RemainingMs(deadline));
+      if (n < 0 && errno != EINTR) return errno;
+      if (n > 0) ReadAvailable();
+      if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;
+    }
+  }
+
+  bool InputPending() override {
+    ReadAvailable();
+    SendSome();
+    return !data_.empty();
+  }
+
+ private:
+  void Queue(const std::string& bytes) { out_ += bytes; }
+
+  void QueueModemMask() {
+    // All bits: some servers report a CTS change only when its delta bit
+    // survives the mask.
+    Queue(tn::ComPort(tn::kSetModemStateMask, {0xFF}));
+    last_mask_ = Clock::now();
+  }
+
+  // Reads and decodes whatever the socket holds now, without waiting. A
+  // closed or failed connection is kept in error_ for the next call that
+  // can report it.
+  void ReadAvailable() {
+    if (error_ != 0) return;
+    std::array<uint8_t, 1024> buf{};
+    for (;;) {
+      const ssize_t r = ::recv(fd_, buf.data(), buf.size(), 0);
+      if (r > 0) {
+        Decode(buf.data(), static_cast<size_t>(r));
+        continue;
+      }
+      if (r == 0) {
+        error_ = ECONNRESET;  // the server closed the connection
+        return;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) error_ = errno;
+      return;
+    }
+  }
+
+  void Decode(const uint8_t* bytes, size_t n) {
+    std::vector<tn::Event> events;
+    for (size_t i = 0; i < n; ++i) {
+      uint8_t data = 0;
+      if (decoder_.Feed(bytes[i], data, events) && data_.size() < kMaxQueued)
+        data_.push_back(data);
+    }
+    for (const tn::Event& ev : events) {
+      if (ev.kind == tn::Event::Kind::Negotiation)
+        Answer(ev.verb, ev.option);
+      else if (ev.option == tn::kServerOffset + tn::kNotifyModemState && !ev.value.empty())
+        cts_ = (ev.value[0] & tn::kModemCts) != 0;
+    }
+  }
+
+  // Agrees to the options we use and refuses the rest, answering each
+  // request at most once so two ends cannot echo each other forever.
+  void Answer(uint8_t verb, uint8_t option) {
+    const bool wanted = option == tn::kOptBinary || option == tn::kOptSuppressGoAhead ||
+                        option == tn::kOptComPort;
+    if (verb == tn::kDo) {
+      if (told_our_side_[option]) return;
+      told_our_side_[option] = true;
+      Queue(tn::Negotiation(wanted ? tn::kWill : tn::kWont, option));
+    } else if (verb == tn::kWill) {
+      if (told_their_side_[option]) return;
+      told_their_side_[option] = true;
+      Queue(tn::Negotiation(wanted ? tn::kDo : tn::kDont, option));
+    }
+    // DONT/WONT: the server declines or confirms; nothing to answer.
+  }
+
+  // Sends what the socket takes now. Returns false on a hard error (kept in
+  // send_error_).
+  bool SendSome() {
+    while (!out_.empty()) {
+      const ssize_t w = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL);
+      if (w > 0) {
+        out_.erase(0, static_cast<size_t>(w));
+        continue;
+      }
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+      send_error_ = w < 0 ? errno : EIO;
+      return false;
+    }
+    return true;
+  }
+
+  // Sends all of out_, reading on the way so a server that echoes cannot
+  // block us by waiting for its own sends. Gives up after kSendTimeoutMs
+  // without progress.
+  int SendAll() {
+    if (send_error_ != 0) return send_error_;
+    if (error_ != 0) return error_;  // the server is gone
+    auto deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+    while (!out_.empty()) {
+      const size_t before = out_.size();
+      if (!SendSome()) return send_error_;
+      if (out_.empty()) break;
+      if (out_.size() != before)
+        deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+      pollfd p{fd_, POLLOUT | POLLIN, 0};
+      const int n = ::poll(&p, 1, RemainingMs(deadline));
+      if (n < 0 && errno != EINTR) return errno;
+      if (n == 0) return ETIMEDOUT;
+      if (n > 0 && (p.revents & POLLIN)) {
+        ReadAvailable();
+        if (error_ != 0) return error_;
+      }
+    }
+    return 0;
+  }
+
+  int fd_;
+  tn::Decoder decoder_;
+  std::deque<uint8_t> data_;
+  std::string out_;
+  int error_ = 0;       // receive side: closed or failed
+  int send_error_ = 0;  // send side
+  bool cts_ = false;
+  bool configured_ = false;
+  LineState state_;
+  Clock::time_point last_mask_{};
+  // Per option: we already sent WILL or WONT (our side), DO or DONT (the
+  // server's side), as a request or as an answer.
+  std::array<bool, 256> told_our_side_{};
+  std::array<bool, 256> told_their_side_{};
+};
+
+}  // namespace
+
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error) {
+  std::string host;
+  std::string port;
+  if (!ParseUrl(url, host, port)) {
+    error = EINVAL;
+    return nullptr;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); rc != 0) {
+    error = rc == EAI_SYSTEM ? errno : ENXIO;  // ENXIO: no such host
+    return nullptr;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+  int fd = -1;
+  error = ENXIO;
+  for (const addrinfo* ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
+    fd = ConnectOne(*ai, deadline, error);
+  }
+  ::freeaddrinfo(list);
+  if (fd < 0) return nullptr;
+  auto backend = std::make_unique<Rfc2217Port>(fd);
+  if (int e = backend->Start()) {
+    error = e;
+    return nullptr;
+  }
+  error = 0;
+  return backend;
+}
+
+}  // namespace vk::link
