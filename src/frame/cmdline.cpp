@@ -71,6 +71,7 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
       switch (traits.names) {
         case NameRule::Last:
           out.name = UpperCase(arg);
+          out.name_typed = std::string(arg);
           break;
         case NameRule::Positional:
           if (position == 1) out.name = UpperCase(arg);

@@ -25,6 +25,7 @@ struct ScanOutcome {
   bool info = false;
   bool settings_changed = false;
   std::string name;      // Last rule: the name; Positional rule: the old name
+  std::string name_typed;  // Last rule: the name as it was typed
   std::string new_name;  // Positional rule only
 };
 

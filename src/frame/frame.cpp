@@ -140,6 +140,7 @@ Frame StartFrame(Tool tool, int argc, char** argv) {
   if (scan.settings_changed) frame.settings_changed = true;
   frame.info = scan.info;
   frame.name = std::move(scan.name);
+  frame.name_typed = std::move(scan.name_typed);
   frame.new_name = std::move(scan.new_name);
   if (scan.usage) PrintUsage(frame);
 

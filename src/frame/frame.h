@@ -26,6 +26,7 @@ struct Frame {
   bool settings_changed = false;
   bool info = false;
   std::string name;      // source name, program name, or old name (rename)
+  std::string name_typed;  // the name as typed (loaders find files by it)
   std::string new_name;  // rename only
   long download_start_ms = 0;  // loaders: the clock when the download began
 };

@@ -1,0 +1,38 @@
+// The loaders' local phase: the source name and the four lane files, all
+// settled before the port is opened.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "fourlane/reader.h"
+
+namespace vk::fourlane {
+
+constexpr size_t kMaxSourceName = 256;
+
+// What the command line gave: the name as typed and upper-cased (the frame
+// upper-cases names during the option scan).
+struct SourceName {
+  std::string typed;
+  std::string upper;  // sent to the target and printed in messages
+};
+
+// Asks "File To Load : " when no name was given and reads one word from
+// standard input. Then refuses a name with a '.' ("\nFilename Extension Is
+// Not Allowed", exit 2) and a name longer than 256 characters (exit 2).
+void SettleSourceName(SourceName& name);
+
+// The file of one lane: the name as typed with ".Xn" when that file exists,
+// else the upper-cased name with ".Xn" (on a case-insensitive file system
+// the two are the same file).
+std::string LaneFileName(const SourceName& name, int lane);
+
+// Opens the four lane files in lane order, printing "Loading File: %s\n"
+// for each, or "\nCan't Open File %s\n" and exit 2 for the first that
+// cannot be opened.
+void OpenLaneFiles(const SourceName& name, LaneFiles& files);
+
+void CloseLaneFiles(LaneFiles& files);
+
+}  // namespace vk::fourlane
