@@ -35,6 +35,18 @@ vk_need_test_tools() {
   vk_check python3-serial "/usr/bin/python3 -c 'import serial.rfc2217'"
   vk_check clang "command -v clang++"
   vk_check libclang-rt-14-dev "ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a"
+  vk_check srecord "command -v srec_cat"
+}
+
+vk_need_windows_build_tools() {
+  vk_check g++-mingw-w64-x86-64-posix "command -v x86_64-w64-mingw32-g++-posix"
+}
+
+# Wine runs the Windows build's smoke tests; the 64-bit loader alone is
+# enough for 64-bit programs (no i386 architecture needed).
+vk_need_wine() {
+  vk_check wine64 "test -x /usr/lib/wine/wine64"
+  vk_check wine "command -v wine"
 }
 
 vk_jobs() { nproc 2>/dev/null || echo 2; }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,16 @@ class FlashFs {
   Status Rename(std::string_view from, std::string_view to);
   void Format();
 
+  // The program a flash download is writing: opened by StartDownload,
+  // filled by LoadData, given its start address by LoadStartAddress, and
+  // stored by EndDownload. Not part of the flash's contents until then.
+  struct Download {
+    Program program;
+    bool start_given = false;
+    uint32_t bytes_written = 0;
+  };
+  std::optional<Download>& download() { return download_; }
+
   // Counts the changes made so far; the owner saves when it moves.
   uint64_t generation() const { return generation_; }
 
@@ -66,6 +77,7 @@ class FlashFs {
 
   std::vector<Program> programs_;
   uint64_t generation_ = 0;
+  std::optional<Download> download_;
 };
 
 const char* StatusText(FlashFs::Status status);

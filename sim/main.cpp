@@ -69,6 +69,45 @@ constexpr const char* kHelp =
     "  --sync-junk           one byte 0x00 before the first sync echo\n"
     "  --sync-ignore N       the first N sync bytes of a connection that arrive\n"
     "                        at the board's rate are not answered\n"
+    "\n"
+    "Flash file commands:\n"
+    "  --late-result CMD=VALUE  the first byte of command CMD's first late result\n"
+    "                        (the one after 0xFF fillers) is VALUE (repeatable),\n"
+    "                        e.g. --late-result 7=127\n"
+    "  --reply-checksum-fault CMD  the checksum over command CMD's reply (8 the\n"
+    "                        directory, 10 the flash report) goes out one too\n"
+    "                        high (repeatable)\n"
+    "  --fail CMD            the work of command CMD fails: 7 (delete) answers 0\n"
+    "                        and keeps the file, 9 (format) answers 0 and keeps\n"
+    "                        the flash (repeatable)\n"
+    "  --autoboot NAME       the directory names NAME as the auto-boot program\n"
+    "                        (default: none)\n"
+    "  --autostart-status N  the flash check reports the autostart descriptor\n"
+    "                        as N: 0 sound (default), 1 checksum error, other\n"
+    "                        values no defined answer\n"
+    "  --corrupt NAME        the flash check reports NAME as a damaged file\n"
+    "                        (repeatable; any name, on the flash or not)\n"
+    "  --odd-entry NAME[:TYPE[:SIZE]]  the directory lists NAME (of any length)\n"
+    "                        after the files, TYPE default 1, SIZE in bytes\n"
+    "                        (whole words) default 0, dated 00.00.00 00:00:00;\n"
+    "                        nothing else sees it (repeatable)\n"
+    "\n"
+    "RAM loader (a session opened with sync 0x0F):\n"
+    "  --ram-checksum-fault K  the reply to message K of a RAM session (1 = the\n"
+    "                        first, data and start messages counted) goes out\n"
+    "                        one too high (repeatable)\n"
+    "  --ram-dump FILE       write the RAM image to FILE when a RAM session ends\n"
+    "                        (closing byte, or the connection ends): a \"#\"\n"
+    "                        comment line, \"entry AAAAAAAA\" (the address the\n"
+    "                        program was started at, or \"entry none\"), then\n"
+    "                        \"AAAAAAAA WWWWWWWW\" per word in address order\n"
+    "                        (word address and word, hexadecimal)\n"
+    "  The session echoes the sync bytes and nothing else. Data message 00 LL\n"
+    "  LL 01 AAAAAAAA and words (LLLL = its length in bytes): the words go to\n"
+    "  RAM from word address AAAAAAAA on. Start message 05 AAAAAAAA. Each is\n"
+    "  answered by one byte, the sum of its bytes modulo 256. After the start\n"
+    "  message's answer the closing byte 05 starts the program; the monitor\n"
+    "  then answers nothing until the next RTS pulse.\n"
     "  -h, --help            this text\n"
     "\n"
     "The board: CTS is off at connect. An RTS pulse (on, then off) resets the\n"
@@ -79,13 +118,30 @@ constexpr const char* kHelp =
     "modulo 256) and the results. Commands: 4 EndSession (result 1, then the\n"
     "board takes the closing byte 0x0C and waits for the next sync),\n"
     "5 StartProgram NAME 0x00 (result 0 not found, 1 started, 2 not a\n"
-    "program). Others are echoed and not answered. Sync 0x0F opens a\n"
-    "RAM-loader session, which answers nothing.\n"
+    "program); 6 to 10 below. Others are echoed and not answered. Sync\n"
+    "0x0F opens a RAM-loader session (above).\n"
+    "\n"
+    "Flash file commands, sizes in bytes of 4 per word: 6 RenameProgram OLD\n"
+    "0x00 NEW 0x00 (after 0xFF fillers 0 not found, 1 renamed, 2 new name in\n"
+    "use, 3 new name not 1 to 15 characters); 7 DeleteProgram NAME 0x00 (0\n"
+    "not found; or 1, and after 0xFF fillers 1 deleted, 0 failed);\n"
+    "8 ListDirectory (checksum 0x08, then per file NAME 0x00 TYPE DAY MONTH\n"
+    "YEAR HOUR MINUTE SECOND SIZE(4), 0x00, the auto-boot name and 0x00, the\n"
+    "free bytes (4), 0x00, and the sum of these bytes; no files: the single\n"
+    "byte 0x00); 9 FormatFlash 0x00 0xFF 0x55 (after 0xFF fillers 1\n"
+    "formatted, 0 failed; another byte where a confirmation byte is due\n"
+    "drops the command and is served as the next command byte);\n"
+    "10 CheckFlash (no checksum after the command; file count, flash size\n"
+    "(4) 524288, free bytes (4), the damaged files' names each ended by 0x00\n"
+    "with 0xFF fillers before each and before the closing 0x00, autostart\n"
+    "status, version 2.1, then the sum of 0x0A and the report, fillers not\n"
+    "counted).\n"
     "\n"
     "Trace lines: \"> 05\" byte received by the board, \"x 05\" host byte lost\n"
     "to a rate mismatch, \"< 05\" byte sent by the board, \"# EVENT\" for\n"
     "connect, disconnect, refused, baud N, rts 0|1, dtr 0|1, flow hw|none|xon,\n"
-    "cts 0|1, purge N, started NAME, ram session.\n"
+    "cts 0|1, purge N, started NAME, ram session, ram data ADDR WORDS,\n"
+    "ram entry ADDR, ram start ADDR, ram not started: closing byte XX.\n"
     "\n"
     "Flash file: one file of the flash per line,\n"
     "  NAME TYPE DAY MONTH YEAR HOUR MINUTE SECOND START WORD...\n"
@@ -102,6 +158,7 @@ constexpr const char* kHelp =
 // plain counts are not.
 constexpr long kMaxBytes = 1000000;
 constexpr long kMaxCount = 2147483647;
+constexpr long kMaxOddEntrySize = 0x1000000;
 
 struct Args {
   vksim::ServerConfig server;
@@ -139,6 +196,25 @@ vksim::Program FixedProgram(const std::string& name, uint8_t type) {
   p.start = 0x00809C00;
   p.words = {0x12345678, 0x9ABCDEF0, 0x0F0F0F0F, 0xFFFFFFFF};
   return p;
+}
+
+// NAME[:TYPE[:SIZE]] of --odd-entry: a directory entry of any name length.
+bool ParseOddEntry(const std::string& text, vksim::Program& p) {
+  const auto colon = text.find(':');
+  p.name = text.substr(0, colon);
+  if (p.name.empty()) return false;
+  p.type = vksim::FlashFs::kTypeProgram;
+  if (colon == std::string::npos) return true;
+  const std::string rest = text.substr(colon + 1);
+  const auto colon2 = rest.find(':');
+  long type = 0;
+  if (!ParseNumber(rest.substr(0, colon2), 0, 255, type)) return false;
+  p.type = static_cast<uint8_t>(type);
+  if (colon2 == std::string::npos) return true;
+  long size = 0;
+  if (!ParseNumber(rest.substr(colon2 + 1), 0, kMaxOddEntrySize, size)) return false;
+  p.words.assign(static_cast<size_t>(size) / 4, 0);
+  return true;
 }
 
 // Returns -1 to go on, otherwise the exit code.
@@ -211,22 +287,46 @@ int ParseArgs(int argc, char** argv, Args& args) {
       if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.echo_fault = static_cast<int>(n);
     } else if (opt == "--checksum-fault") {
       if ((rc = number(0, 255, n)) < 0) cfg.knobs.checksum_fault.insert(static_cast<uint8_t>(n));
-    } else if (opt == "--result") {
+    } else if (opt == "--result" || opt == "--late-result") {
       std::string text;
-      if (!need(text)) return Usage("--result needs CMD=VALUE");
+      if (!need(text)) return Usage(opt + " needs CMD=VALUE");
       const auto eq = text.find('=');
       long cmd = 0;
       long val = 0;
       if (eq == std::string::npos || !ParseNumber(text.substr(0, eq), 0, 255, cmd) ||
           !ParseNumber(text.substr(eq + 1), 0, 255, val))
-        return Usage("--result: '" + text + "' is not CMD=VALUE with both 0 to 255");
-      cfg.knobs.result_override[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(val);
+        return Usage(opt + ": '" + text + "' is not CMD=VALUE with both 0 to 255");
+      auto& overrides = opt == "--result" ? cfg.knobs.result_override : cfg.knobs.late_result_override;
+      overrides[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(val);
+    } else if (opt == "--reply-checksum-fault") {
+      if ((rc = number(0, 255, n)) < 0) cfg.knobs.reply_checksum_fault.insert(static_cast<uint8_t>(n));
+    } else if (opt == "--fail") {
+      if ((rc = number(0, 255, n)) < 0) cfg.knobs.work_fault.insert(static_cast<uint8_t>(n));
+    } else if (opt == "--autoboot") {
+      if (!need(cfg.knobs.autoboot)) return Usage("--autoboot needs a name");
+      if (cfg.knobs.autoboot.find('\0') != std::string::npos) return Usage("--autoboot: bad name");
+    } else if (opt == "--autostart-status") {
+      if ((rc = number(0, 255, n)) < 0) cfg.knobs.autostart_status = static_cast<uint8_t>(n);
+    } else if (opt == "--corrupt") {
+      std::string name;
+      if (!need(name) || name.empty()) return Usage("--corrupt needs a name");
+      cfg.knobs.corrupt.push_back(name);
+    } else if (opt == "--odd-entry") {
+      std::string entry;
+      if (!need(entry)) return Usage("--odd-entry needs NAME[:TYPE[:SIZE]]");
+      vksim::Program p;
+      if (!ParseOddEntry(entry, p)) return Usage("--odd-entry: '" + entry + "' is not NAME[:TYPE[:SIZE]]");
+      cfg.knobs.odd_entries.push_back(std::move(p));
     } else if (opt == "--silent-after") {
       if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.silent_after = static_cast<int>(n);
     } else if (opt == "--stale") {
       if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.stale = static_cast<int>(n);
     } else if (opt == "--sync-ignore") {
       if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.sync_ignore = static_cast<int>(n);
+    } else if (opt == "--ram-checksum-fault") {
+      if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.ram.checksum_fault.insert(static_cast<int>(n));
+    } else if (opt == "--ram-dump") {
+      if (!need(cfg.knobs.ram.dump_path)) return Usage("--ram-dump needs a file name");
     } else if (opt == "--sync-junk" && !has_value) {
       cfg.knobs.sync_junk = true;
     } else if (opt == "--cts-high" && !has_value) {

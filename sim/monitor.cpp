@@ -13,32 +13,13 @@
 // collects its parameters and computes its results from the flash.
 #include "sim/monitor.h"
 
+#include "sim/commands.h"
+
 #include <algorithm>
 #include <iterator>
 
 namespace vksim {
 namespace {
-
-constexpr size_t kMaxStoredName = 255;
-
-// A name parameter: characters up to and including the terminating 0.
-// Characters past kMaxStoredName are echoed but not kept.
-class NameParam {
- public:
-  bool Complete() const { return done_; }
-  void Add(uint8_t byte) {
-    if (byte == 0) {
-      done_ = true;
-    } else if (name_.size() < kMaxStoredName) {
-      name_.push_back(static_cast<char>(byte));
-    }
-  }
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-  bool done_ = false;
-};
 
 // 4: closes the session; the board then waits for the closing byte.
 class EndSession final : public Command {
@@ -82,11 +63,19 @@ std::unique_ptr<Command> Make() {
   return std::make_unique<T>();
 }
 
-// Commands 0 to 3 and 6 to 10 are not served yet: the board echoes their
-// command byte and sends nothing more.
+// Any other byte is echoed and answered with nothing more.
 constexpr CommandEntry kCommands[] = {
+    {0, "StartDownload", &MakeStartDownload},
+    {1, "LoadStartAddress", &MakeLoadStartAddress},
+    {2, "LoadData", &MakeLoadData},
+    {3, "EndDownload", &MakeEndDownload},
     {4, "EndSession", &Make<EndSession>},
     {5, "StartProgram", &Make<StartProgram>},
+    {6, "RenameProgram", &MakeRenameProgram},
+    {7, "DeleteProgram", &MakeDeleteProgram},
+    {8, "ListDirectory", &MakeListDirectory},
+    {9, "FormatFlash", &MakeFormatFlash},
+    {10, "CheckFlash", &MakeCheckFlash},
 };
 
 }  // namespace
@@ -105,8 +94,17 @@ void Monitor::Reset() {
 void Monitor::Receive(uint8_t byte, Output& out) {
   switch (state_) {
     case State::Off:
-    case State::Ram:
       return;
+    case State::Ram: {
+      ++received_;
+      std::vector<uint8_t> reply;
+      const bool over = ram_.Receive(byte, reply, out.events);
+      for (uint8_t b : reply) Send(b, out);
+      // After the closing byte the loaded program runs; the monitor is
+      // back only after the next reset (RTS pulse).
+      if (over) state_ = State::Off;
+      return;
+    }
     case State::WaitSync:
       if (byte != kSync && byte != kRamSync) return;  // noise before the sync
       if (syncs_ignored_ < knobs_.sync_ignore) {
@@ -114,8 +112,7 @@ void Monitor::Receive(uint8_t byte, Output& out) {
         return;
       }
       if (byte == kRamSync) {
-        state_ = State::Ram;
-        out.events.push_back("ram session");
+        OpenRamSession(out);
         return;
       }
       OpenSession(out);
@@ -134,6 +131,11 @@ void Monitor::Receive(uint8_t byte, Output& out) {
       return;
     case State::Params:
       ++received_;
+      if (!command_->Accepts(byte)) {
+        command_.reset();
+        BeginCommand(byte, out);
+        return;
+      }
       Echo(byte, out);
       checksum_ = static_cast<uint8_t>(checksum_ + byte);
       command_->Param(byte);
@@ -144,6 +146,18 @@ void Monitor::Receive(uint8_t byte, Output& out) {
       if (byte == kClose) state_ = State::WaitSync;
       return;
   }
+}
+
+// The RAM loader's session (sim/ram.h): the sync byte is echoed, then no
+// byte is, and each message gets one checksum byte.
+void Monitor::OpenRamSession(Output& out) {
+  received_ = 0;
+  if (knobs_.sync_junk) Send(kJunk, out);
+  Send(kRamSync, out);
+  for (int i = 0; i < knobs_.stale; ++i) Send(kStale, out);
+  state_ = State::Ram;
+  ram_.Begin();
+  out.events.push_back("ram session");
 }
 
 void Monitor::OpenSession(Output& out) {
@@ -174,6 +188,7 @@ void Monitor::BeginCommand(uint8_t byte, Output& out) {
   code_ = byte;
   checksum_ = byte;
   command_ = entry->make();
+  command_->UseKnobs(knobs_);
   state_ = State::Params;
   if (command_->Complete()) FinishCommand(out);
 }
@@ -182,16 +197,25 @@ void Monitor::FinishCommand(Output& out) {
   Reply reply = command_->Finish(flash_);
   command_.reset();
   const bool bad_sum = knobs_.checksum_fault.count(code_) != 0;
-  Send(static_cast<uint8_t>(checksum_ + (bad_sum ? 1 : 0)), out);
+  if (reply.checksum_after_params) Send(static_cast<uint8_t>(checksum_ + (bad_sum ? 1 : 0)), out);
   const auto forced = knobs_.result_override.find(code_);
+  const auto forced_late = knobs_.late_result_override.find(code_);
+  const bool bad_reply_sum = knobs_.reply_checksum_fault.count(code_) != 0;
   bool first = true;
+  bool first_late = true;
   for (const ResultPart& part : reply.results) {
+    bool force_late = false;
     if (part.late) {
-      for (int i = 0; i < knobs_.fillers_ff; ++i) Send(kFillerFf, out);
+      for (int i = 0; i < part.busy + knobs_.fillers_ff; ++i) Send(kFillerFf, out);
+      force_late = first_late && forced_late != knobs_.late_result_override.end();
+      first_late = false;
     }
     for (uint8_t b : part.bytes) {
       if (first && forced != knobs_.result_override.end()) b = forced->second;
+      if (force_late) b = forced_late->second;
+      if (part.reply_checksum && bad_reply_sum) ++b;
       first = false;
+      force_late = false;
       Send(b, out);
     }
   }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/flash.h"
+#include "sim/ram.h"
 
 namespace vksim {
 
@@ -32,6 +33,15 @@ struct Knobs {
   int stale = 0;                        // 0x55 bytes right after the first sync echo
   bool sync_junk = false;               // one 0x00 before the first sync echo
   int sync_ignore = 0;                  // sync bytes of a connection that are not answered
+  // The flash file commands (commands_fs.cpp).
+  std::map<uint8_t, uint8_t> late_result_override;  // command -> value of its first late result byte
+  std::set<uint8_t> reply_checksum_fault;  // commands whose checksum over their reply goes out one too high
+  std::set<uint8_t> work_fault;         // commands whose work on the flash fails (7 delete, 9 format)
+  std::string autoboot;                 // the program the directory names as starting automatically
+  uint8_t autostart_status = 0;         // the check's verdict on the autostart descriptor (0 sound)
+  std::vector<std::string> corrupt;     // names the check reports with a checksum error
+  std::vector<Program> odd_entries;     // directory entries beyond the file system's limits
+  RamKnobs ram;                         // the RAM-loader session (sim/ram.h)
 };
 
 // What the board does in answer to one byte.
@@ -46,12 +56,17 @@ struct Output {
 struct ResultPart {
   std::vector<uint8_t> bytes;
   bool late = false;
+  int busy = 0;  // 0xFF fillers the work itself takes, before the knob's
+  bool reply_checksum = false;  // the board's checksum over its reply (one byte)
 };
 
 struct Reply {
   std::vector<ResultPart> results;
   std::vector<std::string> started;
   bool ends_session = false;  // the board then waits for the closing byte
+  // False when the command's checksum comes at the end of its results
+  // instead of right after the parameters.
+  bool checksum_after_params = true;
 };
 
 // One command exchange in progress: takes the parameter bytes the host
@@ -64,6 +79,12 @@ class Command {
   virtual bool Complete() const = 0;
   virtual void Param(uint8_t byte) = 0;
   virtual Reply Finish(FlashFs& flash) = 0;
+  // The board's settings, given before the first parameter, for commands
+  // whose answers depend on them.
+  virtual void UseKnobs(const Knobs&) {}
+  // False for a parameter byte the command cannot take: the board drops
+  // the command and serves that byte as the next command byte.
+  virtual bool Accepts(uint8_t) const { return true; }
 };
 
 struct CommandEntry {
@@ -95,9 +116,11 @@ class Monitor {
   void Receive(uint8_t byte, Output& out);
 
   State state() const { return state_; }
+  const RamLoader& ram() const { return ram_; }
 
  private:
   void OpenSession(Output& out);
+  void OpenRamSession(Output& out);
   void BeginCommand(uint8_t byte, Output& out);
   void FinishCommand(Output& out);
   void Send(uint8_t byte, Output& out) const;
@@ -107,6 +130,7 @@ class Monitor {
   FlashFs& flash_;
   const Knobs& knobs_;
   State state_ = State::Off;
+  RamLoader ram_{knobs_.ram};
   int syncs_ignored_ = 0;  // per connection
 
   // Per session (from the sync byte to the closing byte).

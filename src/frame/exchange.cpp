@@ -39,10 +39,15 @@ void Exchange::EchoMismatch(uint8_t sent, uint8_t received) {
   if (rule_ == EchoRule::Fatal) EndSessionAndExit(link::kExitFailure);
 }
 
-void Exchange::Parameter(uint8_t byte) {
+uint8_t Exchange::Send(uint8_t byte) {
   link::Transmit(byte);
   const uint8_t echo = ReceiveByte();
   sum_ = static_cast<uint8_t>(sum_ + (rule_ == EchoRule::ReportAndGoOn ? echo : byte));
+  return echo;
+}
+
+void Exchange::Parameter(uint8_t byte) {
+  const uint8_t echo = Send(byte);
   if (echo != byte) EchoMismatch(byte, echo);
 }
 
@@ -51,15 +56,16 @@ void Exchange::Text(std::string_view text) {
   Parameter(0);
 }
 
-bool Exchange::Checksum() {
-  const uint8_t received = ReceiveByte();
-  if (received == sum_) return true;
+bool CompareChecksum(uint8_t summed, uint8_t received, const char* line_end) {
+  if (received == summed) return true;
   std::printf("\nCHECKSUM ERROR:");
-  std::printf(" Checksum: %02x ", sum_);
+  std::printf(" Checksum: %02x ", summed);
   std::printf("  ReceivedChecksum: %02x ", received);
-  std::printf("%s", texts_.checksum_line_end);
+  std::printf("%s", line_end);
   return false;
 }
+
+bool Exchange::Checksum() { return CompareChecksum(sum_, ReceiveByte(), texts_.checksum_line_end); }
 
 uint8_t Exchange::Result(bool skip_busy_fillers) {
   uint8_t result = ReceiveByte();
@@ -75,14 +81,7 @@ void EndSession() {
                 kCmdEndSession, echo);
     link::ExitTool(link::kExitFailure);
   }
-  const uint8_t checksum = ReceiveByte();
-  if (checksum != kCmdEndSession) {
-    std::printf("\nCHECKSUM ERROR:");
-    std::printf(" Checksum: %02x ", kCmdEndSession);
-    std::printf("  ReceivedChecksum: %02x ", checksum);
-    std::printf("\n");
-    link::ExitTool(link::kExitFailure);
-  }
+  if (!CompareChecksum(kCmdEndSession, ReceiveByte(), "\n")) link::ExitTool(link::kExitFailure);
   const uint8_t result = ReceiveByte();
   if (result == 0) {
     std::printf("\nERROR: TARGET PROGRAM NOT STARTED\n");

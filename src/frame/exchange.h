@@ -40,6 +40,11 @@ struct ExchangeTexts {
   const char* checksum_line_end = "\n";
 };
 
+// The flash file utilities that end their echo and checksum messages with
+// a blank line.
+inline constexpr ExchangeTexts kBlankLineTexts{
+    "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x%02x RECEIVED DATA:0x%02x\n\n", "\n\n"};
+
 class Exchange {
  public:
   explicit Exchange(EchoRule rule, ExchangeTexts texts = {}) : rule_(rule), texts_(texts) {}
@@ -49,6 +54,9 @@ class Exchange {
   void Command(uint8_t command);
   // Sends one parameter byte and reads its echo.
   void Parameter(uint8_t byte);
+  // Sends one parameter byte, reads its echo and sums as the rule says,
+  // leaving the judgement of the echo to the caller.
+  uint8_t Send(uint8_t byte);
   // Sends a text and its terminating 0, each byte with its echo.
   void Text(std::string_view text);
   // Reads the target's checksum and compares it with the running sum; on a
@@ -69,6 +77,11 @@ class Exchange {
 
 // Reads and discards what has arrived, over 1000 polls.
 void DrainInput();
+
+// Compares a checksum the target sent with the one summed here; on a
+// mismatch prints the checksum message ending with `line_end`. True when
+// they matched.
+bool CompareChecksum(uint8_t summed, uint8_t received, const char* line_end);
 
 // Closes the session; returns only when the target answered 4, 4, 1.
 void EndSession();

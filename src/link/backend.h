@@ -6,7 +6,8 @@
 // operation mirrors one platform step of the serial routines, so a failing
 // step is reported under the name of that step.
 //
-// Backends: termios (real serial devices), RFC 2217 (rfc2217://HOST:PORT).
+// Backends: termios (serial devices on POSIX systems), Win32 (communications
+// devices on Windows), RFC 2217 (rfc2217://HOST:PORT, on both).
 #pragma once
 
 #include <cstddef>
@@ -55,11 +56,14 @@ class PortBackend {
 };
 
 // Opens the device or URL named `name`: rfc2217://HOST:PORT selects the
-// network backend, anything else the local serial device. On failure returns
-// null and sets `error`.
+// network backend, anything else the local serial device (a device path on
+// POSIX systems; on Windows a device name such as COM3 or \\.\COM12, used
+// as given). On failure returns null and sets `error`.
 std::unique_ptr<PortBackend> OpenBackend(const std::string& name, int& error);
 
+// Each built only on its own platform.
 std::unique_ptr<PortBackend> OpenTermiosPort(const std::string& path, int& error);
+std::unique_ptr<PortBackend> OpenWin32Port(const std::string& name, int& error);
 std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error);
 
 }  // namespace vk::link

@@ -142,7 +142,11 @@ void ExitTool(int code) {
 
 std::unique_ptr<PortBackend> OpenBackend(const std::string& name, int& error) {
   if (IsRfc2217Url(name)) return OpenRfc2217Port(name, error);
+#ifdef _WIN32
+  return OpenWin32Port(name, error);
+#else
   return OpenTermiosPort(name, error);
+#endif
 }
 
 }  // namespace vk::link

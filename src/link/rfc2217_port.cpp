@@ -8,15 +8,7 @@
 // drains, so answers produced while reading never recurse into a send.
 // Nothing waits for an acknowledgement: servers differ in which commands
 // they answer, and a missing answer must not stall the line.
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -24,12 +16,14 @@
 #include <vector>
 
 #include "link/backend.h"
+#include "link/socket_shim.h"
 #include "link/telnet.h"
 
 namespace vk::link {
 namespace {
 
 namespace tn = vk::telnet;
+namespace net = vk::net;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kConnectTimeoutMs = 5000;
@@ -78,48 +72,41 @@ bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
   return number > 0 && number <= 65535;
 }
 
-// Connects to one address within `deadline`. Returns the socket or -1 with
-// `error` set.
-int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
-  const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                          ai.ai_protocol);
-  if (fd < 0) {
-    error = errno;
-    return -1;
-  }
-  if (::connect(fd, ai.ai_addr, ai.ai_addrlen) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) {
-      error = errno;
-      ::close(fd);
-      return -1;
+// Connects to one address within `deadline`. Returns the socket or
+// kNoSocket with `error` set.
+net::Socket ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
+  const net::Socket fd = net::OpenStream(ai.ai_family, ai.ai_socktype, ai.ai_protocol, error);
+  if (fd == net::kNoSocket) return net::kNoSocket;
+  if (::connect(fd, ai.ai_addr, static_cast<int>(ai.ai_addrlen)) != 0) {
+    if (const int e = net::LastError(); !net::IsConnectPending(e)) {
+      error = e;
+      net::Close(fd);
+      return net::kNoSocket;
     }
     for (;;) {
-      pollfd p{fd, POLLOUT, 0};
-      const int n = ::poll(&p, 1, RemainingMs(deadline));
+      unsigned found = 0;
+      const int n = net::Wait(fd, net::kWritable, RemainingMs(deadline), found);
       if (n > 0) break;
-      if (n == 0 || errno != EINTR) {
-        error = n == 0 ? ETIMEDOUT : errno;
-        ::close(fd);
-        return -1;
+      const int e = n == 0 ? net::kErrTimedOut : net::LastError();
+      if (n == 0 || !net::IsInterrupted(e)) {
+        error = e;
+        net::Close(fd);
+        return net::kNoSocket;
       }
     }
-    int so_error = 0;
-    socklen_t len = sizeof so_error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) so_error = errno;
-    if (so_error != 0) {
+    if (const int so_error = net::PendingError(fd); so_error != 0) {
       error = so_error;
-      ::close(fd);
-      return -1;
+      net::Close(fd);
+      return net::kNoSocket;
     }
   }
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  net::SetNoDelay(fd);
   return fd;
 }
 
 class Rfc2217Port final : public PortBackend {
  public:
-  explicit Rfc2217Port(int fd) : fd_(fd) {
+  explicit Rfc2217Port(net::Socket fd) : fd_(fd) {
     // Ask for the options we need; the answers are handled as they come.
     Queue(tn::Negotiation(tn::kWill, tn::kOptBinary));
     Queue(tn::Negotiation(tn::kDo, tn::kOptBinary));
@@ -137,18 +124,22 @@ class Rfc2217Port final : public PortBackend {
     // our direction and read until the server closes too, so unread input
     // does not turn the close into a reset that destroys our last bytes.
     SendSome();
-    ::shutdown(fd_, SHUT_WR);
+    net::ShutdownSend(fd_);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
     std::array<uint8_t, 512> sink{};
     for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      const int n = ::poll(&p, 1, RemainingMs(deadline));
-      if (n < 0 && errno == EINTR) continue;
+      unsigned found = 0;
+      const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
+      if (n < 0 && net::IsInterrupted(net::LastError())) continue;
       if (n <= 0) break;
-      const ssize_t r = ::recv(fd_, sink.data(), sink.size(), 0);
-      if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) break;
+      const long r = net::ReceiveSome(fd_, sink.data(), sink.size());
+      if (r == 0) break;
+      if (r < 0) {
+        const int e = net::LastError();
+        if (!net::IsInterrupted(e) && !net::IsWouldBlock(e)) break;
+      }
     }
-    ::close(fd_);
+    net::Close(fd_);
   }
   Rfc2217Port(const Rfc2217Port&) = delete;
   Rfc2217Port& operator=(const Rfc2217Port&) = delete;
@@ -177,7 +168,7 @@ class Rfc2217Port final : public PortBackend {
   }
 
   int SetState(const LineState& state) override {
-    if (state.baud <= 0) return EINVAL;
+    if (state.baud <= 0) return net::kErrInvalid;
     Queue(tn::ComPort(tn::kSetBaudRate, tn::BaudValue(static_cast<uint32_t>(state.baud))));
     if (!configured_) {
       Queue(tn::ComPort(tn::kSetDataSize, {8}));
@@ -231,9 +222,12 @@ class Rfc2217Port final : public PortBackend {
       }
       if (error_ != 0) return error_;
       SendSome();  // answers to negotiations found on the way
-      pollfd p{fd_, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
-      const int n = ::poll(&p, 1, RemainingMs(deadline));
-      if (n < 0 && errno != EINTR) return errno;
+      unsigned found = 0;
+      const unsigned want = net::kReadable | (out_.empty() ? 0u : net::kWritable);
+      const int n = net::Wait(fd_, want, RemainingMs(deadline), found);
+      if (n < 0) {
+        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
+      }
       if (n > 0) ReadAvailable();
       if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;
     }
@@ -262,17 +256,18 @@ class Rfc2217Port final : public PortBackend {
     if (error_ != 0) return;
     std::array<uint8_t, 1024> buf{};
     for (;;) {
-      const ssize_t r = ::recv(fd_, buf.data(), buf.size(), 0);
+      const long r = net::ReceiveSome(fd_, buf.data(), buf.size());
       if (r > 0) {
         Decode(buf.data(), static_cast<size_t>(r));
         continue;
       }
       if (r == 0) {
-        error_ = ECONNRESET;  // the server closed the connection
+        error_ = net::kErrConnReset;  // the server closed the connection
         return;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) error_ = errno;
+      const int e = net::LastError();
+      if (net::IsInterrupted(e)) continue;
+      if (!net::IsWouldBlock(e)) error_ = e;
       return;
     }
   }
@@ -313,14 +308,15 @@ class Rfc2217Port final : public PortBackend {
   // send_error_).
   bool SendSome() {
     while (!out_.empty()) {
-      const ssize_t w = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL);
+      const long w = net::SendSome(fd_, out_.data(), out_.size());
       if (w > 0) {
         out_.erase(0, static_cast<size_t>(w));
         continue;
       }
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-      send_error_ = w < 0 ? errno : EIO;
+      const int e = w < 0 ? net::LastError() : net::kErrIo;
+      if (w < 0 && net::IsInterrupted(e)) continue;
+      if (w < 0 && net::IsWouldBlock(e)) return true;
+      send_error_ = e;
       return false;
     }
     return true;
@@ -339,11 +335,13 @@ class Rfc2217Port final : public PortBackend {
       if (out_.empty()) break;
       if (out_.size() != before)
         deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
-      pollfd p{fd_, POLLOUT | POLLIN, 0};
-      const int n = ::poll(&p, 1, RemainingMs(deadline));
-      if (n < 0 && errno != EINTR) return errno;
-      if (n == 0) return ETIMEDOUT;
-      if (n > 0 && (p.revents & POLLIN)) {
+      unsigned found = 0;
+      const int n = net::Wait(fd_, net::kWritable | net::kReadable, RemainingMs(deadline), found);
+      if (n < 0) {
+        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
+      }
+      if (n == 0) return net::kErrTimedOut;
+      if (n > 0 && (found & net::kReadable)) {
         ReadAvailable();
         if (error_ != 0) return error_;
       }
@@ -351,7 +349,7 @@ class Rfc2217Port final : public PortBackend {
     return 0;
   }
 
-  int fd_;
+  net::Socket fd_;
   tn::Decoder decoder_;
   std::deque<uint8_t> data_;
   std::string out_;
@@ -373,7 +371,11 @@ std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error)
   std::string host;
   std::string port;
   if (!ParseUrl(url, host, port)) {
-    error = EINVAL;
+    error = net::kErrInvalid;
+    return nullptr;
+  }
+  if (const int e = net::StartSockets(); e != 0) {
+    error = e;
     return nullptr;
   }
   addrinfo hints{};
@@ -382,17 +384,17 @@ std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error)
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* list = nullptr;
   if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); rc != 0) {
-    error = rc == EAI_SYSTEM ? errno : ENXIO;  // ENXIO: no such host
+    error = net::ResolveError(rc);
     return nullptr;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  int fd = -1;
-  error = ENXIO;
-  for (const addrinfo* ai = list; ai != nullptr && fd < 0; ai = ai->ai_next) {
+  net::Socket fd = net::kNoSocket;
+  error = net::kErrNoHost;
+  for (const addrinfo* ai = list; ai != nullptr && fd == net::kNoSocket; ai = ai->ai_next) {
     fd = ConnectOne(*ai, deadline, error);
   }
   ::freeaddrinfo(list);
-  if (fd < 0) return nullptr;
+  if (fd == net::kNoSocket) return nullptr;
   auto backend = std::make_unique<Rfc2217Port>(fd);
   if (int e = backend->Start()) {
     error = e;

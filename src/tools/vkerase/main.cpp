@@ -1,0 +1,47 @@
+// VKERASE <Name> [-C<n>]: deletes a program from the target's flash. The
+// answer comes in two stages: whether the deletion has begun, and after
+// the target's work (0xFF fillers meanwhile) whether it succeeded.
+#include <cstdio>
+
+#include "frame/exchange.h"
+#include "frame/frame.h"
+
+namespace {
+
+constexpr uint8_t kCmdDeleteProgram = 0x07;
+
+enum Begun : uint8_t { kNotPresent = 0, kDeleting = 1 };
+enum Deleted : uint8_t { kFailed = 0, kDeleted = 1 };
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vk::frame;
+  Frame frame = StartFrame(Tool::Vkerase, argc, argv);
+  ConnectFrame(frame);
+  DrainInput();
+
+  Exchange exchange(EchoRule::ReportAndGoOn, kBlankLineTexts);
+  exchange.Command(kCmdDeleteProgram);
+  exchange.Text(frame.name);
+  exchange.Checksum();
+
+  const uint8_t begun = exchange.Result(false);
+  if (begun == kNotPresent) {
+    std::printf("\nProgram Name %s Is Not Present On Target\n", frame.name.c_str());
+  } else if (begun != kDeleting) {
+    std::printf("\n\nERROR: UNKNOWN RESULT 1 CODE 0x%02x RECEIVED\n\n", begun);
+  } else {
+    std::printf("\nTarget Is Working...");
+    std::fflush(stdout);
+    const uint8_t deleted = exchange.Result(true);
+    if (deleted == kDeleted)
+      std::printf("  Done.\n");
+    else if (deleted == kFailed)
+      std::printf("\n\nERROR OCCURED DURING DELETE PROCESS ON TARGET\n\n");
+    else
+      std::printf("\n\nERROR: UNKNOWN RESULT 2 CODE 0x%02x RECEIVED\n\n", deleted);
+  }
+  // Every outcome of the exchange, success included, ends with 2.
+  EndSessionAndExit(2);
+}

@@ -1,0 +1,402 @@
+// VKBURN run as a process against the simulator: exact output, exit codes,
+// the bytes on the wire, and what the board's flash holds afterwards.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+#include <algorithm>
+#include <memory>
+#include <regex>
+
+#include "support/process.h"
+
+using namespace vktest;
+
+namespace {
+
+struct Rec {
+  uint32_t address;
+  std::vector<uint32_t> words;
+};
+
+// The four lane lines of a data record with 8-digit addresses.
+std::string LaneLine(const Rec& r, int lane) {
+  char head[32];
+  std::snprintf(head, sizeof head, "%%%02X600%d%08X", static_cast<unsigned>(14 + 2 * r.words.size()), 8,
+                r.address);
+  std::string line = head;
+  for (uint32_t w : r.words) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02X", (w >> (8 * lane)) & 0xFF);
+    line += b;
+  }
+  return line;
+}
+
+std::string TerminationLine(uint32_t start) {
+  char line[32];
+  std::snprintf(line, sizeof line, "%%0E8008%08X", start);
+  return line;
+}
+
+// Writes BASE.X0..X3 with the records and (when given) a termination record;
+// `lane_override` replaces one lane's line of one record.
+void WriteProgram(const std::string& base, const std::vector<Rec>& recs, const uint32_t* start,
+                  int bad_record = -1, int bad_lane = -1, const std::string& bad_line = "") {
+  for (int lane = 0; lane < 4; ++lane) {
+    std::string text;
+    for (size_t i = 0; i < recs.size(); ++i) {
+      const bool bad = static_cast<int>(i) == bad_record && lane == bad_lane;
+      text += (bad ? bad_line : LaneLine(recs[i], lane)) + "\r\n";
+    }
+    if (start) text += TerminationLine(*start) + "\r\n";
+    WriteFile(base + ".X" + std::to_string(lane), text);
+  }
+  // 2 January 2001, 03:04:05 UTC; the tool runs with TZ=UTC0.
+  struct tm t {};
+  t.tm_year = 101;
+  t.tm_mon = 0;
+  t.tm_mday = 2;
+  t.tm_hour = 3;
+  t.tm_min = 4;
+  t.tm_sec = 5;
+  const time_t when = timegm(&t);
+  struct timeval times[2] = {{when, 0}, {when, 0}};
+  utimes((base + ".X0").c_str(), times);
+}
+
+const std::vector<Rec> kProgram{{0x800, {0x11223344}},
+                                {0x900, {0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10, 0x11121314, 0x15161718,
+                                         0x191A1B1C, 0xFFFFFFFF}}};
+const uint32_t kStart = 0x00809C00;
+
+std::vector<int> Concat(std::initializer_list<std::vector<int>> parts) {
+  std::vector<int> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// The bytes of the whole download for kProgram named PROG.
+const std::vector<int> kDescriptor{0x00, 'P', 'R', 'O', 'G', 0x00, 2, 1, 1, 3, 4, 5, 0x01};
+const std::vector<int> kData1{0x02, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11, 0x22, 0x33, 0x44};
+const std::vector<int> kData2{0x02, 0x00, 0x28, 0x01, 0x00, 0x00, 0x09, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                              0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14,
+                              0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0xFF, 0xFF, 0xFF, 0xFF};
+const std::vector<int> kStartMsg{0x01, 0x00, 0x80, 0x9C, 0x00};
+const std::vector<int> kEndDownload{0x03};
+const std::vector<int> kEndSession{0x04, 0x0C};
+
+const std::string kHead =
+    "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\n"
+    "Using Port  : COM1\n"
+    "Loading File: PROG.X0\nLoading File: PROG.X1\nLoading File: PROG.X2\nLoading File: PROG.X3\n"
+    "\nConnected To Target\n";
+const std::string kProgress =
+    "\rWriting Target Address: 00000800(HEX)\rWriting Target Address: 00000900(HEX)";
+const std::string kLoaded = "\n56   38(HEX) Bytes Loaded\n";
+const std::string kStarted = "\nPROG Started At Address 00809C00(HEX)\n";
+
+struct BurnRig {
+  TempDir dir;
+  std::string trace = dir.File("trace.txt");
+  std::string flash = dir.File("flash.txt");
+  std::unique_ptr<SimProcess> sim;
+  std::string tool = dir.File("vkburn");
+
+  explicit BurnRig(std::vector<std::string> options = {}) {
+    options.insert(options.end(), {"--trace", trace, "--flash", flash});
+    sim = std::make_unique<SimProcess>(options);
+    CopyExecutable(BinDir() + "/vkburn", tool);
+  }
+  RunResult Run(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), tool);
+    auto env = ToolEnv(sim->Url());
+    env["TZ"] = "UTC0";
+    return RunProgram(args, env, dir.path(), input, 30000);
+  }
+  std::vector<int> Sent() {
+    auto bytes = TraceBytes(ReadFile(trace), '>');
+    size_t i = 0;
+    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
+    return {bytes.begin() + static_cast<long>(i), bytes.end()};
+  }
+  std::vector<int> Received() {
+    auto bytes = TraceBytes(ReadFile(trace), '<');
+    size_t i = 0;
+    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
+    return {bytes.begin() + static_cast<long>(i), bytes.end()};
+  }
+};
+
+// Splits the output at the download time line, which varies.
+void ExpectOutput(const RunResult& r, const std::string& expected_before_time) {
+  const std::regex tail("\nDownload Time = [0-9]+\\.[0-9] Seconds\n$");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, tail)) << r.out;
+  EXPECT_EQ(r.out.substr(0, static_cast<size_t>(m.position(0))), expected_before_time);
+}
+
+TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
+  std::vector<int> sent[2], received[2];
+  int i = 0;
+  for (const char* mode : {"-Ms", "-MF"}) {
+    BurnRig rig;
+    WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+    const RunResult r = rig.Run({"prog", mode});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
+    sent[i] = rig.Sent();
+    received[i] = rig.Received();
+    EXPECT_EQ(sent[i], Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
+    // The board's flash holds the program with its date and words.
+    EXPECT_EQ(ReadFile(rig.flash).substr(ReadFile(rig.flash).find("PROG ")),
+              "PROG 1 2 1 1 3 4 5 00809c00 11223344 01020304 05060708 090a0b0c 0d0e0f10 11121314 15161718 "
+              "191a1b1c ffffffff\n");
+    ++i;
+  }
+  EXPECT_EQ(received[0], received[1]);
+  // Checksums on the wire: descriptor 0x94 is the documented value for AB;
+  // here for PROG, then C1 for the 12-byte data message and 1D for the start.
+  const auto& rx = received[0];
+  EXPECT_NE(std::search(rx.begin(), rx.end(), kData1.begin(), kData1.end()), rx.end());
+  const std::vector<int> data1_answer = Concat({kData1, {0xC1, 0x01}});
+  EXPECT_NE(std::search(rx.begin(), rx.end(), data1_answer.begin(), data1_answer.end()), rx.end());
+  const std::vector<int> start_answer = Concat({kStartMsg, {0x1D, 0x01}});
+  EXPECT_NE(std::search(rx.begin(), rx.end(), start_answer.begin(), start_answer.end()), rx.end());
+}
+
+TEST(BurnDownload, SettingsFileKeepsTheMode) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  EXPECT_EQ(rig.Run({"prog", "-mf"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(rig.dir.File("vkburn.SET")), "PORT=COM1\nBAUD=115200\nMODE=f\n");
+}
+
+TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), {}, &kStart);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.exit_code, 0);
+  ExpectOutput(r, kHead + "\n4   4(HEX) Bytes Loaded\n" + kStarted);
+  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kStartMsg, kEndDownload, kEndSession}));
+}
+
+TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), {{0x10, {}}}, &kStart);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.exit_code, 0);
+  ExpectOutput(r, kHead + "\rWriting Target Address: 00000010(HEX)\n12   C(HEX) Bytes Loaded\n" + kStarted);
+  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, {0x02, 0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x10}, kStartMsg,
+                                kEndDownload, kEndSession}));
+}
+
+struct FailCase {
+  const char* title;
+  std::vector<std::string> sim;
+  std::vector<std::string> args;
+  std::string after_head;  // output after the connected line
+  std::vector<int> sent;
+};
+
+void PrintTo(const FailCase& c, std::ostream* os) { *os << c.title; }
+
+class BurnFailures : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(BurnFailures, MessageEndSessionExit2) {
+  const FailCase& c = GetParam();
+  BurnRig rig(c.sim);
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  const RunResult r = rig.Run(c.args);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.out, kHead + c.after_head);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(rig.Sent(), c.sent);
+}
+
+const std::string kUnknownData = "\n\nERROR: UNKNOWN RESULT CODE RECEIVED\n\n";
+// After a failure in the middle of an exchange the board still has bytes
+// of that exchange to send (or waits for more), so the session end that
+// follows reads them: its own message follows the failure's.
+std::string EndSessionEcho(const char* received) {
+  return std::string("\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x") + received + "\n";
+}
+const std::string kBoardStillListening = "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, BurnFailures,
+    ::testing::Values(
+        FailCase{"name_exists", {"--program", "PROG"}, {"prog"}, "Filename PROG Already Exists On Target\n",
+                 Concat({kDescriptor, kEndSession})},
+        FailCase{"start_unknown", {"--result", "0=9"}, {"prog"}, "\nERROR: UNKNOWN RESULT CODE RECEIVED\n\n",
+                 Concat({kDescriptor, kEndSession})},
+        FailCase{"start_checksum", {"--checksum-fault", "0"}, {"prog"}, "\nTARGET COMMUNICATION CHECKSUM ERROR" + EndSessionEcho("01"),
+                 Concat({kDescriptor, {0x04}})},
+        FailCase{"start_command_echo", {"--echo-fault", "1"}, {"prog"},
+                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n",
+                 Concat({{0x00}, kEndSession})},
+        FailCase{"start_name_echo", {"--echo-fault", "3"}, {"prog"},
+                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x52 RECEIVED DATA:0xd2\n\n" + kBoardStillListening,
+                 Concat({{0x00, 'P', 'R'}, {0x04}})},
+        FailCase{"flash_full", {"--result", "2=0"}, {"prog"},
+                 "\rWriting Target Address: 00000800(HEX)\nTarget Flash Memory Full\n",
+                 Concat({kDescriptor, kData1, kEndSession})},
+        FailCase{"data_unknown", {"--result", "2=5"}, {"prog", "-mf"},
+                 "\rWriting Target Address: 00000800(HEX)" + kUnknownData,
+                 Concat({kDescriptor, kData1, kEndSession})},
+        FailCase{"data_checksum", {"--checksum-fault", "2"}, {"prog"},
+                 "\rWriting Target Address: 00000800(HEX)\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
+                 Concat({kDescriptor, kData1, {0x04}})},
+        // Echo 14 is the fifth byte of the first data message (13 echoes of
+        // the descriptor come first).
+        FailCase{"data_echo_save", {"--echo-fault", "18"}, {"prog"},
+                 "\rWriting Target Address: 00000800(HEX)"
+                 "\n\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n" + kBoardStillListening,
+                 Concat({kDescriptor, {0x02, 0x00, 0x0C, 0x01, 0x00}, {0x04}})},
+        FailCase{"data_echo_fast", {"--echo-fault", "18"}, {"prog", "-Mf"},
+                 "\rWriting Target Address: 00000800(HEX)"
+                 "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n"
+                 "Please Try Again With Security Option: \"VKBURN <NAME> -Ms\"\n\n" + EndSessionEcho("c1"),
+                 Concat({kDescriptor, kData1, {0x04}})},
+        FailCase{"start_address_refused", {"--result", "1=0"}, {"prog"},
+                 kProgress + "\n\nERROR: PROGRAM START ADDRESS WAS NOT CORRECTLY\n\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+        FailCase{"start_address_unknown", {"--result", "1=7"}, {"prog"}, kProgress + kUnknownData,
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+        FailCase{"start_address_checksum", {"--checksum-fault", "1"}, {"prog", "-mf"},
+                 kProgress + "\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, {0x04}})},
+        FailCase{"end_download_checksum", {"--checksum-fault", "3"}, {"prog"},
+                 kProgress + kLoaded + "\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("ff"),
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, {0x04}})},
+        FailCase{"end_download_no_start", {"--result", "3=0", "--fillers-ff", "300"}, {"prog"},
+                 kProgress + kLoaded + "\nERROR: PREVIOUS START DOWNLOAD PROTOCOL WAS NOT CORRECTLY\n\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+        FailCase{"end_download_no_address", {"--result", "3=1"}, {"prog"},
+                 kProgress + kLoaded + "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+        FailCase{"end_download_data", {"--result", "3=2"}, {"prog"},
+                 kProgress + kLoaded + "\nERROR: LOAD DATA PROTOCOL WAS NOT CORRECTLY\n\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+        FailCase{"end_download_too_many", {"--result", "3=3"}, {"prog"},
+                 kProgress + kLoaded + "More Than 63 Programs Present In Flash\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+        FailCase{"end_download_unknown", {"--result", "3=127"}, {"prog"},
+                 kProgress + kLoaded + "\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n",
+                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
+  BurnRig rig({"--fillers-ff", "2000", "--fillers-7f", "50"});
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
+}
+
+TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), kProgram, nullptr);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.out, kHead + kProgress + kLoaded +
+                       "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kEndDownload, kEndSession}));
+}
+
+TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
+  BurnRig rig;
+  // The second record's .X2 line has a block length of its own.
+  std::string bad = LaneLine(kProgram[1], 2);
+  bad[1] = '2';
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart, 1, 2, bad);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)" +
+                       "ERROR: Block Lengths Of .X1 File And .X2 File Must Be The Same\n");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kEndSession}));
+}
+
+// Local-phase refusals: nothing reaches the board, not even a connection.
+struct LocalCase {
+  const char* title;
+  std::vector<std::string> args;
+  std::string input;
+  std::vector<int> lanes;  // lane files that exist
+  std::string out_after_banner;
+};
+
+void PrintTo(const LocalCase& c, std::ostream* os) { *os << c.title; }
+
+class BurnLocal : public ::testing::TestWithParam<LocalCase> {};
+
+TEST_P(BurnLocal, RefusedBeforeThePortIsOpened) {
+  const LocalCase& c = GetParam();
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  for (int lane = 0; lane < 4; ++lane)
+    if (std::find(c.lanes.begin(), c.lanes.end(), lane) == c.lanes.end())
+      std::remove(rig.dir.File("PROG.X" + std::to_string(lane)).c_str());
+  const RunResult r = rig.Run(c.args, c.input);
+  EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n" +
+                       c.out_after_banner);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(ReadFile(rig.trace).find("# connect"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, BurnLocal,
+    ::testing::Values(
+        LocalCase{"missing_x3", {"prog"}, "", {0, 1, 2},
+                  "Loading File: PROG.X0\nLoading File: PROG.X1\nLoading File: PROG.X2\n\nCan't Open File PROG.X3\n"},
+        LocalCase{"missing_x0", {"prog"}, "", {1, 2, 3}, "\nCan't Open File PROG.X0\n"},
+        LocalCase{"extension", {"prog.x0"}, "", {0, 1, 2, 3}, "\nFilename Extension Is Not Allowed"},
+        LocalCase{"dot_in_directory", {"../x/prog"}, "", {0, 1, 2, 3}, "\nFilename Extension Is Not Allowed"},
+        LocalCase{"prompted_extension", {}, "prog.X0 rest\n", {0, 1, 2, 3},
+                  "File To Load : \n\nFilename Extension Is Not Allowed"},
+        LocalCase{"name_too_long", {std::string(257, 'a')}, "", {0, 1, 2, 3},
+                  "\nSource Name Longer Than 256 Characters Is Not Allowed\n"},
+        LocalCase{"prompted_name_too_long", {}, std::string(300, 'b') + "\n", {0, 1, 2, 3},
+                  "File To Load : \n\nSource Name Longer Than 256 Characters Is Not Allowed\n"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  const RunResult r = rig.Run({"-mS"}, "prog\n");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  ExpectOutput(r, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
+                  "File To Load : \n" +
+                      kHead.substr(kHead.find("Loading")) + kProgress + kLoaded + kStarted);
+}
+
+TEST(BurnSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
+  BurnRig rig;
+  WriteProgram(rig.dir.File("prog"), kProgram, &kStart);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("Loading File: prog.X0\nLoading File: prog.X1\n"), std::string::npos) << r.out;
+  // The board is told the upper-case name.
+  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession}));
+}
+
+TEST(BurnUsage, UsageShowsCurrentSettingsAndWritesNothing) {
+  BurnRig rig;
+  const RunResult r = rig.Run({"-C2", "-mf", "-H"});
+  EXPECT_EQ(r.out,
+            "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\n"
+            "Extended Tektronix Hex Object Format\n\n"
+            "Usage: VKBURN <Source> [-C<n>] [-M<n>]\n\n"
+            "Source  - Filename Without Extension\n"
+            "         (Default Extension Is .X0...X3)\n"
+            "-C<n>   - Desired COM Port (1..4, Default = 1)\n\n"
+            "-M<n>   - Download Mode (s = Save, f = Fast; Default = s)\n\n"
+            "Parameters -C<n> And -M<n> Are Saved On Disk\n\n"
+            "Autodetect Baudrate Is 38400 Or 115200 Baud\n\n"
+            "Current Settings: PORT = COM2, BAUD = 115200, MODE = f\n\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_FALSE(FileExists(rig.dir.File("vkburn.SET")));
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// One of the programs run against a simulator of its own: a copy of the
+// program in a temporary directory (its settings file lands there), COM1
+// mapped to the simulator, the simulator's trace and, when given, its flash
+// file in the same directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace vktest {
+
+class ToolRig {
+ public:
+  // `flash`: the simulator's flash file, one file per line; empty for none.
+  ToolRig(const std::string& tool, std::vector<std::string> sim_options, const std::string& flash = "")
+      : sim_(Options(std::move(sim_options), flash)), tool_(dir_.File(tool)) {
+    CopyExecutable(BinDir() + "/" + tool, tool_);
+  }
+
+  RunResult Run(std::vector<std::string> args, const std::string& input = "", int timeout_ms = 20000) {
+    args.insert(args.begin(), tool_);
+    return RunProgram(args, ToolEnv(sim_.Url()), dir_.path(), input, timeout_ms);
+  }
+
+  // Host-to-board and board-to-host bytes after the connection's sync bytes.
+  std::vector<int> Sent() const { return AfterSync(TraceBytes(Trace(), '>')); }
+  std::vector<int> Received() const { return AfterSync(TraceBytes(Trace(), '<')); }
+  std::string Trace() const { return ReadFile(dir_.File("trace.txt")); }
+  // The simulator's flash file as it saved it last, comments dropped.
+  std::string Flash() const {
+    std::string kept;
+    const std::string text = ReadFile(dir_.File("flash.txt"));
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find('\n', at);
+      end = end == std::string::npos ? text.size() : end + 1;
+      if (text[at] != '#') kept += text.substr(at, end - at);
+      at = end;
+    }
+    return kept;
+  }
+  const TempDir& dir() const { return dir_; }
+
+ private:
+  std::vector<std::string> Options(std::vector<std::string> options, const std::string& flash) {
+    if (!flash.empty()) {
+      WriteFile(dir_.File("flash.txt"), flash);
+      options.insert(options.end(), {"--flash", dir_.File("flash.txt")});
+    }
+    options.insert(options.end(), {"--trace", dir_.File("trace.txt")});
+    return options;
+  }
+
+  static std::vector<int> AfterSync(std::vector<int> bytes) {
+    size_t i = 0;
+    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
+    return {bytes.begin() + static_cast<long>(i), bytes.end()};
+  }
+
+  TempDir dir_;  // first: the simulator's files live in it
+  SimProcess sim_;
+  std::string tool_;
+};
+
+}  // namespace vktest
