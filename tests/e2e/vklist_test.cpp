@@ -63,26 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, ListCases,
     ::testing::Values(
         Case{"listing_of_several_files", kTwoFiles, kSixteen, kListing, 254},
-        Case{"auto_boot_program_named", kTwoFiles, With(kSixteen, {"--autoboot", "TEST"}),
-             "\nTEST            PRG   12.06.01   19:56:03   12\n"
-             "TABLES          DAT   31.12.99   23:59:59   32\n"
-             "SIXTEENCHARSNAMEPRG   00.00.00   00:00:00   4096\n"
-             "\nAuto Booting Program: TEST\n"
-             "\n524244 Bytes Free On Target Flash Memory\n",
-             254},
-        Case{"fillers_before_echo_skipped", kTwoFiles, With(kSixteen, {"--fillers-7f", "40"}), kListing, 254},
         Case{"command_checksum_wrong_goes_on", kTwoFiles, With(kSixteen, {"--checksum-fault", "8"}),
              "\nCHECKSUM ERROR: Checksum: 08   ReceivedChecksum: 09 \n\n" + kListing, 254},
         Case{"reply_checksum_wrong_listed_all_the_same", kTwoFiles,
              With(kSixteen, {"--reply-checksum-fault", "8"}),
              "\nCHECKSUM ERROR: Checksum: 43   ReceivedChecksum: 44 \n" + kListing, 254},
-        // 0x7F and 0xFF after the echo are data: a name character, a day and
-        // a month; the name is padded by its length in bytes.
-        Case{"bytes_7f_and_ff_are_data", "A%7F 1 127 255 1 0 0 0 00000000\n", {},
-             "\nA\x7F              PRG   127.255.01   00:00:00   0\n"
-             "\nAuto Booting Program: \n"
-             "\n524288 Bytes Free On Target Flash Memory\n",
-             254},
         Case{"empty_flash", "", {}, "\nNo Files Present On Target Flash\n", 0},
         Case{"command_echo_wrong_is_fatal", kTwoFiles, {"--echo-fault", "1"},
              "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x08 RECEIVED DATA:0x88\n\n", 2},

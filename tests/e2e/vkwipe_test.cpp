@@ -53,8 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
              kFormat, kFormatted},
         Case{"format_failed_on_target", {"--fail", "9"}, "y\n",
              kYes + kWorking + "\n\nERROR DURING FORMATTING ON TARGET\n\n", 2, kFormat, kFlash},
-        Case{"unknown_result", {"--result", "9=3"}, "y\n",
-             kYes + kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x03 RECEIVED\n\n", 2, kFormat, kFormatted},
         Case{"7f_where_result_due", {"--result", "9=127", "--fillers-ff", "2"}, "y\n",
              kYes + kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n", 2, kFormat, kFormatted},
         Case{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, "y\n",

@@ -121,14 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, ListingLine,
     ::testing::Values(
         LineCase{"type_1_is_a_program", {"P", 1, {1, 2, 3}, {4, 5, 6}, 0}, "P               PRG   01.02.03   04:05:06   0\n"},
-        LineCase{"type_0_is_data", {"P", 0, {1, 2, 3}, {4, 5, 6}, 0}, "P               DAT   01.02.03   04:05:06   0\n"},
         LineCase{"type_2_is_data", {"P", 2, {1, 2, 3}, {4, 5, 6}, 0}, "P               DAT   01.02.03   04:05:06   0\n"},
         LineCase{"name_of_15", {"ABCDEFGHIJKLMNO", 1, {31, 12, 99}, {23, 59, 59}, 524288},
                  "ABCDEFGHIJKLMNO PRG   31.12.99   23:59:59   524288\n"},
         LineCase{"name_of_16_no_blank", {"ABCDEFGHIJKLMNOP", 2, {1, 1, 0}, {0, 0, 0}, 4},
                  "ABCDEFGHIJKLMNOPDAT   01.01.00   00:00:00   4\n"},
-        LineCase{"name_of_17_no_blank", {"ABCDEFGHIJKLMNOPQ", 1, {1, 1, 0}, {0, 0, 0}, 4},
-                 "ABCDEFGHIJKLMNOPQPRG   01.01.00   00:00:00   4\n"},
         LineCase{"values_above_99_widen", {"X", 1, {255, 100, 7}, {127, 0, 200}, 4294967295u},
                  "X               PRG   255.100.07   127:00:200   4294967295\n"}),
     [](const auto& info) { return std::string(info.param.title); });
