@@ -9,7 +9,7 @@
 #include <memory>
 #include <regex>
 
-#include "support/process.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
@@ -97,36 +97,14 @@ const std::string kProgress =
 const std::string kLoaded = "\n56   38(HEX) Bytes Loaded\n";
 const std::string kStarted = "\nPROG Started At Address 00809C00(HEX)\n";
 
-struct BurnRig {
-  TempDir dir;
-  std::string trace = dir.File("trace.txt");
-  std::string flash = dir.File("flash.txt");
-  std::unique_ptr<SimProcess> sim;
-  std::string tool = dir.File("vkburn");
-
-  explicit BurnRig(std::vector<std::string> options = {}) {
-    options.insert(options.end(), {"--trace", trace, "--flash", flash});
-    sim = std::make_unique<SimProcess>(options);
-    CopyExecutable(BinDir() + "/vkburn", tool);
-  }
+// vkburn with a simulator of its own that keeps its flash in a file; the
+// tool runs with TZ=UTC0 so the .X0 file date is known.
+struct BurnRig : ToolRig {
+  explicit BurnRig(std::vector<std::string> options = {}) : ToolRig("vkburn", std::move(options), "# empty\n") {}
   RunResult Run(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), tool);
-    auto env = ToolEnv(sim->Url());
-    env["TZ"] = "UTC0";
-    return RunProgram(args, env, dir.path(), input, 30000);
+    return ToolRig::Run(std::move(args), input, 30000, {{"TZ", "UTC0"}});
   }
-  std::vector<int> Sent() {
-    auto bytes = TraceBytes(ReadFile(trace), '>');
-    size_t i = 0;
-    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
-  }
-  std::vector<int> Received() {
-    auto bytes = TraceBytes(ReadFile(trace), '<');
-    size_t i = 0;
-    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
-  }
+  std::string File(const std::string& name) const { return dir().File(name); }
 };
 
 // Splits the output at the download time line, which varies.
@@ -142,7 +120,7 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
   int i = 0;
   for (const char* mode : {"-Ms", "-MF"}) {
     BurnRig rig;
-    WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+    WriteProgram(rig.File("PROG"), kProgram, &kStart);
     const RunResult r = rig.Run({"prog", mode});
     EXPECT_EQ(r.exit_code, 0) << r.out;
     ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
@@ -150,7 +128,7 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
     received[i] = rig.Received();
     EXPECT_EQ(sent[i], Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
     // The board's flash holds the program with its date and words.
-    EXPECT_EQ(ReadFile(rig.flash).substr(ReadFile(rig.flash).find("PROG ")),
+    EXPECT_EQ(rig.Flash(),
               "PROG 1 2 1 1 3 4 5 00809c00 11223344 01020304 05060708 090a0b0c 0d0e0f10 11121314 15161718 "
               "191a1b1c ffffffff\n");
     ++i;
@@ -168,14 +146,14 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
 
 TEST(BurnDownload, SettingsFileKeepsTheMode) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
   EXPECT_EQ(rig.Run({"prog", "-mf"}).exit_code, 0);
-  EXPECT_EQ(ReadFile(rig.dir.File("vkburn.SET")), "PORT=COM1\nBAUD=115200\nMODE=f\n");
+  EXPECT_EQ(ReadFile(rig.File("vkburn.SET")), "PORT=COM1\nBAUD=115200\nMODE=f\n");
 }
 
 TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), {}, &kStart);
+  WriteProgram(rig.File("PROG"), {}, &kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\n4   4(HEX) Bytes Loaded\n" + kStarted);
@@ -184,7 +162,7 @@ TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
 
 TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), {{0x10, {}}}, &kStart);
+  WriteProgram(rig.File("PROG"), {{0x10, {}}}, &kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\rWriting Target Address: 00000010(HEX)\n12   C(HEX) Bytes Loaded\n" + kStarted);
@@ -207,7 +185,7 @@ class BurnFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(BurnFailures, MessageEndSessionExit2) {
   const FailCase& c = GetParam();
   BurnRig rig(c.sim);
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
   const RunResult r = rig.Run(c.args);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.out, kHead + c.after_head);
@@ -289,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
   BurnRig rig({"--fillers-ff", "2000", "--fillers-7f", "50"});
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
@@ -297,7 +275,7 @@ TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
 
 TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), kProgram, nullptr);
+  WriteProgram(rig.File("PROG"), kProgram, nullptr);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + kProgress + kLoaded +
                        "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n");
@@ -310,7 +288,7 @@ TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
   // The second record's .X2 line has a block length of its own.
   std::string bad = LaneLine(kProgram[1], 2);
   bad[1] = '2';
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart, 1, 2, bad);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart, 1, 2, bad);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)" +
                        "ERROR: Block Lengths Of .X1 File And .X2 File Must Be The Same\n");
@@ -334,15 +312,15 @@ class BurnLocal : public ::testing::TestWithParam<LocalCase> {};
 TEST_P(BurnLocal, RefusedBeforeThePortIsOpened) {
   const LocalCase& c = GetParam();
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
   for (int lane = 0; lane < 4; ++lane)
     if (std::find(c.lanes.begin(), c.lanes.end(), lane) == c.lanes.end())
-      std::remove(rig.dir.File("PROG.X" + std::to_string(lane)).c_str());
+      std::remove(rig.File("PROG.X" + std::to_string(lane)).c_str());
   const RunResult r = rig.Run(c.args, c.input);
   EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n" +
                        c.out_after_banner);
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(ReadFile(rig.trace).find("# connect"), std::string::npos);
+  EXPECT_EQ(rig.Trace().find("# connect"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -363,7 +341,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("PROG"), kProgram, &kStart);
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
   const RunResult r = rig.Run({"-mS"}, "prog\n");
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
@@ -373,7 +351,7 @@ TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
 
 TEST(BurnSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   BurnRig rig;
-  WriteProgram(rig.dir.File("prog"), kProgram, &kStart);
+  WriteProgram(rig.File("prog"), kProgram, &kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("Loading File: prog.X0\nLoading File: prog.X1\n"), std::string::npos) << r.out;
@@ -396,7 +374,7 @@ TEST(BurnUsage, UsageShowsCurrentSettingsAndWritesNothing) {
             "Autodetect Baudrate Is 38400 Or 115200 Baud\n\n"
             "Current Settings: PORT = COM2, BAUD = 115200, MODE = f\n\n");
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_FALSE(FileExists(rig.dir.File("vkburn.SET")));
+  EXPECT_FALSE(FileExists(rig.File("vkburn.SET")));
 }
 
 }  // namespace

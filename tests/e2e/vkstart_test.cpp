@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "support/process.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
@@ -12,39 +12,11 @@ namespace {
 
 std::vector<int> Bytes(std::initializer_list<int> b) { return b; }
 
-// A copy of the program in a temporary directory, so its settings file lands
-// there, with COM1 mapped to a running simulator that writes a trace.
-struct StartRig {
-  TempDir dir;
-  std::string trace = dir.File("trace.txt");
-  SimProcess sim;
-  std::string tool = dir.File("vkstart");
-
-  explicit StartRig(std::vector<std::string> options)
-      : sim([&] {
-          options.insert(options.end(), {"--trace", dir.File("trace.txt")});
-          return options;
-        }()) {
-    CopyExecutable(BinDir() + "/vkstart", tool);
-  }
-
+// vkstart with a simulator of its own.
+struct StartRig : ToolRig {
+  explicit StartRig(std::vector<std::string> options) : ToolRig("vkstart", std::move(options)) {}
   RunResult Run(std::vector<std::string> args, int timeout_ms = 20000) {
-    args.insert(args.begin(), tool);
-    return RunProgram(args, ToolEnv(sim.Url()), dir.path(), "", timeout_ms);
-  }
-
-  // Host-to-board bytes after the sync bytes.
-  std::vector<int> Sent() {
-    auto bytes = TraceBytes(ReadFile(trace), '>');
-    size_t i = 0;
-    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
-  }
-  std::vector<int> Received() {
-    auto bytes = TraceBytes(ReadFile(trace), '<');
-    size_t i = 0;
-    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
+    return ToolRig::Run(std::move(args), "", timeout_ms);
   }
 };
 
@@ -138,12 +110,12 @@ TEST(StartConnect, TraceLineAndConnectTimeWithInfoFlag) {
       "\nPROG Started On Target.\n");
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
   // -i alone does not rewrite an existing settings file.
-  EXPECT_EQ(ReadFile(rig.dir.File("vkstart.SET")), "PORT=COM1\nBAUD=115200\n");
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=115200\n");
 }
 
 TEST(StartConnect, BoardAtTheOtherRateIsFoundAndSaved) {
   StartRig rig({"--program", "PROG", "--baud", "38400"});
-  WriteFile(rig.dir.File("vkstart.SET"), "PORT=COM1\nBAUD=115200\n");
+  WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=115200\n");
   const RunResult r = rig.Run({"prog", "-I"});
   EXPECT_EQ(r.exit_code, 2);
   const std::regex expected(
@@ -153,17 +125,17 @@ TEST(StartConnect, BoardAtTheOtherRateIsFoundAndSaved) {
       "\nTarget Connected In +[0-9]+ Milliseconds, 3 Attempt\\(s\\) Required\n"
       "\nPROG Started On Target.\n");
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
-  EXPECT_EQ(ReadFile(rig.dir.File("vkstart.SET")), "PORT=COM1\nBAUD=38400\n");
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=38400\n");
   // The four sync bytes at 115200 never reached the board.
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), 'x'), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
+  EXPECT_EQ(TraceBytes(rig.Trace(), 'x'), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
 }
 
 TEST(StartConnect, StoredLowRateIsTriedFirst) {
   StartRig rig({"--program", "PROG", "--baud", "38400"});
-  WriteFile(rig.dir.File("vkstart.SET"), "PORT=COM1\nBAUD=38400\n");
+  WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=38400\n");
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_NE(r.out.find("1 Attempt(s) Required"), std::string::npos) << r.out;
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), 'x'), Bytes({}));
+  EXPECT_EQ(TraceBytes(rig.Trace(), 'x'), Bytes({}));
 }
 
 struct SyncCase {
@@ -199,14 +171,14 @@ TEST(StartConnect, CtsThatNeverRisesIsWaitedForWithStars) {
   const RunResult r = rig.Run({"prog"}, 2500);
   EXPECT_TRUE(r.timed_out);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("\\*+"))) << r.out;
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), '>'), Bytes({}));
+  EXPECT_EQ(TraceBytes(rig.Trace(), '>'), Bytes({}));
 }
 
 TEST(StartConnect, CtsStuckHighIsNeverTakenAsReady) {
   StartRig rig({"--program", "PROG", "--cts-stuck"});
   const RunResult r = rig.Run({"prog"}, 1500);
   EXPECT_TRUE(r.timed_out);
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), '>'), Bytes({}));
+  EXPECT_EQ(TraceBytes(rig.Trace(), '>'), Bytes({}));
 }
 
 TEST(StartPort, RefusedConnectionIsAnOpenFailure) {
@@ -220,14 +192,14 @@ TEST(StartPort, RefusedConnectionIsAnOpenFailure) {
 TEST(StartPort, PortOptionSelectsTheMappedDevice) {
   StartRig rig({"--program", "PROG"});
   auto env = ToolEnv("rfc2217://127.0.0.1:1");
-  env["VK_COM3"] = rig.sim.Url();
-  const RunResult r = RunProgram({rig.tool, "prog", "-c3"}, env, rig.dir.path());
+  env["VK_COM3"] = rig.Url();
+  const RunResult r = RunProgram({rig.tool(), "prog", "-c3"}, env, rig.dir().path());
   EXPECT_EQ(r.out, "\nPROG Started On Target.\n");
-  EXPECT_EQ(ReadFile(rig.dir.File("vkstart.SET")), "PORT=COM3\nBAUD=115200\n");
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM3\nBAUD=115200\n");
   // COM9 does not exist: it is COM1.
-  const RunResult r9 = RunProgram({rig.tool, "prog", "-C9"}, env, rig.dir.path());
+  const RunResult r9 = RunProgram({rig.tool(), "prog", "-C9"}, env, rig.dir().path());
   EXPECT_EQ(r9.out, "\nOpen Of rfc2217://127.0.0.1:1 Failed: 111\n");
-  EXPECT_EQ(ReadFile(rig.dir.File("vkstart.SET")), "PORT=COM1\nBAUD=115200\n");
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=115200\n");
 }
 
 }  // namespace

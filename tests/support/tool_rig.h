@@ -4,6 +4,7 @@
 // file in the same directory.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,13 @@ class ToolRig {
     CopyExecutable(BinDir() + "/" + tool, tool_);
   }
 
-  RunResult Run(std::vector<std::string> args, const std::string& input = "", int timeout_ms = 20000) {
+  // `env` adds to or replaces the tool's environment (ToolEnv).
+  RunResult Run(std::vector<std::string> args, const std::string& input = "", int timeout_ms = 20000,
+                const std::map<std::string, std::string>& env = {}) {
     args.insert(args.begin(), tool_);
-    return RunProgram(args, ToolEnv(sim_.Url()), dir_.path(), input, timeout_ms);
+    auto full_env = ToolEnv(sim_.Url());
+    for (const auto& [key, value] : env) full_env[key] = value;
+    return RunProgram(args, full_env, dir_.path(), input, timeout_ms);
   }
 
   // Host-to-board and board-to-host bytes after the connection's sync bytes.
@@ -42,6 +47,9 @@ class ToolRig {
     return kept;
   }
   const TempDir& dir() const { return dir_; }
+  const std::string& tool() const { return tool_; }
+  std::string Url() const { return sim_.Url(); }
+  std::string SettingsFile() const { return tool_ + ".SET"; }
 
  private:
   std::vector<std::string> Options(std::vector<std::string> options, const std::string& flash) {
