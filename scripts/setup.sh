@@ -3,24 +3,40 @@
 #   vk_need_packages PKG... : each PKG is "package:check" where check is a
 #                             command that succeeds when it is present
 vk_missing=()
+vk_missing_lean=()  # installed without their recommended packages
 
 vk_check() {  # package, test command
   if ! eval "$2" >/dev/null 2>&1; then vk_missing+=("$1"); fi
 }
 
+vk_check_lean() {  # package, test command
+  if ! eval "$2" >/dev/null 2>&1; then vk_missing_lean+=("$1"); fi
+}
+
 vk_install_missing() {
-  [ ${#vk_missing[@]} -eq 0 ] && return 0
-  echo "== installing: ${vk_missing[*]}"
+  local all=("${vk_missing[@]}" "${vk_missing_lean[@]}")
+  [ ${#all[@]} -eq 0 ] && return 0
+  echo "== installing: ${all[*]}"
+  local run=()
   if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
-      sudo apt-get update -qq && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${vk_missing[@]}"
-      return
+      run=(sudo)
+    else
+      echo "These Debian packages are missing: ${all[*]}" >&2
+      echo "Install them (as root: apt-get install ${all[*]}) and run this command again." >&2
+      exit 1
     fi
-    echo "These Debian packages are missing: ${vk_missing[*]}" >&2
-    echo "Install them (as root: apt-get install ${vk_missing[*]}) and run this command again." >&2
-    exit 1
   fi
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${vk_missing[@]}" >/dev/null
+  "${run[@]}" apt-get update -qq
+  if [ ${#vk_missing[@]} -gt 0 ]; then
+    "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${vk_missing[@]}" >/dev/null
+  fi
+  if [ ${#vk_missing_lean[@]} -gt 0 ]; then
+    "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "${vk_missing_lean[@]}" >/dev/null
+  fi
+  vk_missing=()
+  vk_missing_lean=()
 }
 
 vk_need_build_tools() {
@@ -39,14 +55,14 @@ vk_need_test_tools() {
 }
 
 vk_need_windows_build_tools() {
-  vk_check g++-mingw-w64-x86-64-posix "command -v x86_64-w64-mingw32-g++-posix"
+  vk_check_lean g++-mingw-w64-x86-64-posix "command -v x86_64-w64-mingw32-g++-posix"
 }
 
-# Wine runs the Windows build's smoke tests; the 64-bit loader alone is
-# enough for 64-bit programs (no i386 architecture needed).
+# Wine runs the Windows build's smoke tests; its 64-bit part alone runs
+# 64-bit programs (no i386 architecture needed).
 vk_need_wine() {
-  vk_check wine64 "test -x /usr/lib/wine/wine64"
-  vk_check wine "command -v wine"
+  vk_check_lean wine64 "test -x /usr/lib/wine/wine64"
+  vk_check_lean wine "command -v wine"
 }
 
 vk_jobs() { nproc 2>/dev/null || echo 2; }

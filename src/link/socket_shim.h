@@ -46,6 +46,16 @@ constexpr int kErrNoHost = ENXIO;
 constexpr int kErrIo = EIO;
 #endif
 
+// The calls, alike on both systems:
+//   StartSockets()            0, or the error that keeps sockets from working
+//   OpenStream(...)           a non-blocking socket, or kNoSocket with `error`
+//   Connect(...)              0, or -1 (LastError; IsConnectPending: wait for it)
+//   Wait(s, want, ms, found)  >0 ready (what, in `found`), 0 time-out, -1 error
+//   SendSome / ReceiveSome    bytes moved; 0 from ReceiveSome: the peer closed;
+//                             -1: error (LastError; IsWouldBlock: try later)
+//   PendingError(s)           how a non-blocking connect ended (0: connected)
+//   ResolveError(rc)          a failed getaddrinfo as an error code
+
 // What a wait asks for and what it found (several may be set at once).
 enum WaitFlags : unsigned {
   kReadable = 1,
@@ -90,6 +100,10 @@ inline Socket OpenStream(int family, int type, int protocol, int& error) {
     return kNoSocket;
   }
   return s;
+}
+
+inline int Connect(Socket s, const sockaddr* address, size_t length) {
+  return ::connect(s, address, static_cast<int>(length));
 }
 
 inline long SendSome(Socket s, const void* data, size_t n) {
@@ -158,6 +172,10 @@ inline Socket OpenStream(int family, int type, int protocol, int& error) {
   const Socket s = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
   if (s < 0) error = errno;
   return s < 0 ? kNoSocket : s;
+}
+
+inline int Connect(Socket s, const sockaddr* address, size_t length) {
+  return ::connect(s, address, static_cast<socklen_t>(length));
 }
 
 inline long SendSome(Socket s, const void* data, size_t n) {

@@ -1,0 +1,665 @@
+#!/usr/bin/python3
+"""Smoke tests of the Windows build, run under Wine, against the Linux build.
+
+    smoke.py --linux-bin build/bin --windows-build build-win
+
+Every program of the Windows build is run under Wine and its standard
+output and exit code are compared with the Linux build's for the same run:
+usage texts, the settings file beside the .EXE (written with CR LF line
+ends), the loaders' local-phase errors, sessions against the Linux vksim
+through rfc2217:// (the RFC 2217 backend over Winsock; the simulator's
+trace of the bytes on the wire must match too), and the Win32 serial
+backend on a Wine COM port mapped to a pseudo-terminal.
+
+Windows console output is compared after undoing the run-time's text mode
+(each "\\n" written comes out as "\\r\\n"); nothing else is normalised except
+what differs by nature: the platform's error code in a "Failed: %d"
+message, and timing figures.
+
+Safety: Wine maps COM ports to /dev/ttyS* by default. The private prefix
+maps COM1..COM4 to paths that do not exist before any program runs, every
+run maps VK_COM1..VK_COM4 (to a loopback address where nothing listens
+when unused), and COM1 points at a pseudo-terminal only for the runs that
+open it, after a check of the link. Wine hands the Windows side no
+variable whose name starts with VK_; it imports WINEVK_COMn as VK_COMn.
+
+Every wait is bounded. Prints one line per check and "N passed, M failed";
+exits non-zero when anything failed.
+"""
+
+import argparse
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+RUN_TIMEOUT = 60  # seconds, any single program run
+SIM_TIMEOUT = 30  # seconds, the simulator's own idle limit
+UNREACHABLE = "rfc2217://127.0.0.1:1"
+ALL_PORTS = (1, 2, 3, 4)
+# Error codes for the same failure on the two systems.
+ECONNREFUSED = 111
+WSAECONNREFUSED = 10061
+
+passed = 0
+failed = 0
+
+
+def report(name, ok, detail=""):
+    global passed, failed
+    if ok:
+        passed += 1
+        print(f"PASS {name}", flush=True)
+    else:
+        failed += 1
+        print(f"FAIL {name}: {detail}", flush=True)
+
+
+def windows_text(out):
+    """A Windows console program's output as the program wrote it."""
+    return out.replace(b"\r\n", b"\n")
+
+
+def error_codes(out):
+    return [int(c) for c in re.findall(rb"Failed: (\d+)", out)]
+
+
+def without_error_codes(out):
+    return re.sub(rb"Failed: \d+", b"Failed: <code>", out)
+
+
+def without_timing(out):
+    out = re.sub(rb"At Timestamp \d+", b"At Timestamp <ms>", out)
+    out = re.sub(rb"In +\d+ Milliseconds", b"In <ms> Milliseconds", out)
+    return re.sub(rb"Download Time = [0-9.]+ Seconds", b"Download Time = <s> Seconds", out)
+
+
+def compare(name, linux, windows, normalise=lambda b: b):
+    """Linux and Windows results (rc, stdout) must be the same."""
+    lrc, lout = linux
+    wrc, wout = windows
+    lout, wout = normalise(lout), normalise(windows_text(wout))
+    if lrc != wrc:
+        report(name, False, f"exit code linux {lrc}, windows {wrc}; windows output {wout!r}")
+    elif lout != wout:
+        report(name, False, f"output differs:\n  linux   {lout!r}\n  windows {wout!r}")
+    else:
+        report(name, True)
+
+
+def run_bounded(argv, cwd, env, stdin_data=b"", timeout=RUN_TIMEOUT):
+    """Runs a process in a session of its own; (rc, stdout). A run past its
+    time is killed with its whole group and reported as rc None."""
+    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    try:
+        out, _ = proc.communicate(stdin_data, timeout=timeout)
+        return proc.returncode, out
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        out, _ = proc.communicate()
+        return None, out
+
+
+class Wine:
+    """A private Wine prefix with a persistent wineserver of its own."""
+
+    def __init__(self, root):
+        self.prefix = os.path.join(root, "prefix")
+        self.base = dict(os.environ)
+        for key in list(self.base):
+            if key.startswith(("VK_", "WINEVK_")) or key in ("DISPLAY", "WAYLAND_DISPLAY"):
+                del self.base[key]
+        self.base.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.base.setdefault("HOME", root)  # Wine will not start without one
+        self.placeholders = {n: os.path.join(root, f"no-port-com{n}") for n in ALL_PORTS}
+
+    def env(self, ports=None, extra=None):
+        """The environment of one run. `ports` maps a port number to the value
+        of VK_COMn (None: unset); unnamed ports go nowhere."""
+        env = dict(self.base)
+        ports = ports or {}
+        for n in ALL_PORTS:
+            value = ports.get(n, UNREACHABLE)
+            if value is not None:
+                env[f"VK_COM{n}"] = value
+                env[f"WINEVK_COM{n}"] = value
+        env.update(extra or {})
+        return env
+
+    def _quiet(self, argv, timeout):
+        return subprocess.run(argv, env=self.base, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True).returncode
+
+    def link(self, n):
+        path = os.path.join(self.prefix, "dosdevices", f"com{n}")
+        return os.readlink(path) if os.path.islink(path) else None
+
+    def start(self):
+        self._quiet(["wineboot", "-i"], 300)
+        for n in ALL_PORTS:
+            self._quiet(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", f"COM{n}", "/t", "REG_SZ",
+                         "/d", self.placeholders[n], "/f"], 60)
+        # Restart, so the device manager maps the ports anew from the
+        # registry; the server then stays up, detached from our pipes.
+        self._quiet(["wineserver", "-k"], 60)
+        self._quiet(["wineserver", "-w"], 60)
+        self._quiet(["wineserver", "-p"], 60)
+        self._quiet(["wine", "cmd", "/c", "exit"], 60)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not self.ports_safe():
+            time.sleep(0.2)
+        return self.ports_safe()
+
+    def ports_safe(self):
+        return all(self.link(n) == self.placeholders[n] for n in ALL_PORTS)
+
+    def map_com(self, n, target):
+        """Points COMn at `target` (None: back to its placeholder); True when
+        the link now says so."""
+        target = target or self.placeholders[n]
+        path = os.path.join(self.prefix, "dosdevices", f"com{n}")
+        tmp = path + ".new"
+        if os.path.lexists(tmp):
+            os.unlink(tmp)
+        os.symlink(target, tmp)
+        os.replace(tmp, path)
+        return self.link(n) == target
+
+    def stop(self):
+        # The server must be gone before the prefix is: a new prefix made
+        # at once may get the same inode, which names the server's socket.
+        try:
+            self._quiet(["wineserver", "-k"], 60)
+            self._quiet(["wineserver", "-w"], 60)
+        except subprocess.TimeoutExpired:
+            pass
+
+    def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None):
+        return run_bounded(["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data)
+
+
+def linux_env(ports=None):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("VK_")}
+    ports = ports or {}
+    for n in ALL_PORTS:
+        env[f"VK_COM{n}"] = ports.get(n, UNREACHABLE)
+    return env
+
+
+def run_linux(exe, args, cwd, ports=None, stdin_data=b""):
+    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data)
+
+
+class Sim:
+    """The Linux vksim for one session, with its trace (and flash file)."""
+
+    def __init__(self, vksim, workdir, options):
+        self.trace = os.path.join(workdir, "trace.txt")
+        argv = [vksim, "--once", "--idle-timeout", str(SIM_TIMEOUT), "--trace", self.trace] + options
+        self.proc = subprocess.Popen(argv, cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        self.url = None
+        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
+        if ready:
+            m = re.search(rb"listening on 127\.0\.0\.1:(\d+)", self.proc.stdout.readline())
+            if m:
+                self.url = f"rfc2217://127.0.0.1:{int(m.group(1))}"
+
+    def finish(self):
+        try:
+            self.proc.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+        self.proc.stdout.close()
+        with open(self.trace, errors="replace") as f:
+            return f.read().splitlines()
+
+
+def wire(trace):
+    """The trace without the sync bytes before the first command byte: how
+    many sync pairs a connection takes depends on timing."""
+    first = next((i for i, line in enumerate(trace) if line.startswith("> ") and line != "> 7f"
+                  and line != "> 0f"), len(trace))
+    head = [line for line in trace[:first] if not re.fullmatch(r"[<>x] (7f|0f)", line)]
+    return head + trace[first:]
+
+
+class Suite:
+    def __init__(self, linux_bin, windows_build, samples, work):
+        self.linux_bin = linux_bin
+        self.win_bin = os.path.join(windows_build, "bin")
+        self.win_testbin = os.path.join(windows_build, "testbin")
+        self.samples = samples
+        self.work = work
+        self.wine = Wine(work)
+        self.count = 0
+
+    def fresh_dir(self, name):
+        self.count += 1
+        path = os.path.join(self.work, f"{self.count:03d}-{name}")
+        os.makedirs(path)
+        return path
+
+    def programs(self):
+        """The programs in the source tree, and those each build has."""
+        tools = os.path.join(os.path.dirname(self.samples), "src", "tools")
+        names = sorted(d for d in os.listdir(tools) if os.path.isdir(os.path.join(tools, d)))
+        win = [n for n in names if os.path.isfile(os.path.join(self.win_bin, n + ".exe"))]
+        lin = [n for n in names if os.access(os.path.join(self.linux_bin, n), os.X_OK)]
+        return names, win, lin
+
+    def copy_pair(self, program, ldir, wdir):
+        """A copy of each build of `program`; (linux path, windows path)."""
+        lexe = os.path.join(ldir, program)
+        wexe = os.path.join(wdir, program + ".exe")
+        shutil.copy2(os.path.join(self.linux_bin, program), lexe)
+        shutil.copy2(os.path.join(self.win_bin, program + ".exe"), wexe)
+        return lexe, wexe
+
+    def pair(self, name, program, args, ports=None, stdin_data=b"", files=()):
+        """Runs `program args` from each build in a fresh directory of its
+        own; returns the two results and the two directories."""
+        ldir, wdir = self.fresh_dir(name + "-linux"), self.fresh_dir(name + "-windows")
+        for f in files:
+            shutil.copy2(f, ldir)
+            shutil.copy2(f, wdir)
+        lexe, wexe = self.copy_pair(program, ldir, wdir)
+        linux = run_linux(lexe, args, ldir, ports, stdin_data)
+        windows = self.wine.run(wexe, args, wdir, ports, stdin_data)
+        return linux, windows, ldir, wdir
+
+    # --- the checks -------------------------------------------------------
+
+    def test_programs_built(self):
+        names, win, lin = self.programs()
+        report(f"both builds have every program ({len(names)})", names and win == names and lin == names,
+               f"programs {names}, linux {lin}, windows {win}")
+        return sorted(set(win) & set(lin))
+
+    def test_usage(self, programs):
+        for program in programs:
+            for flag in ("-h", "?"):
+                linux, windows, _, _ = self.pair(f"usage-{program}", program, [flag])
+                if linux[0] != 0:
+                    report(f"usage {program} {flag}", False, f"linux exit code {linux[0]}")
+                    continue
+                compare(f"usage {program} {flag}", linux, windows)
+
+    def test_settings_file(self):
+        # The loader writes its settings before it looks at the lane files.
+        linux, windows, ldir, wdir = self.pair("settings-vkburn", "vkburn", ["-C3", "-Mf", "NOFILE"])
+        compare("settings: vkburn -C3 -Mf with no lane files", linux, windows)
+        expected = b"PORT=COM3\r\nBAUD=115200\r\nMODE=f\r\n"
+        content = read_bytes(os.path.join(wdir, "vkburn.SET"))
+        report("settings: vkburn.SET beside vkburn.EXE with CR LF line ends", content == expected,
+               f"found {content!r}")
+        report("settings: linux file has the same lines",
+               read_bytes(os.path.join(ldir, "vkburn.SET")) == expected.replace(b"\r\n", b"\n"))
+        # Read back: the usage text shows the stored values.
+        lexe, wexe = os.path.join(ldir, "vkburn"), os.path.join(wdir, "vkburn.exe")
+        compare("settings: CR LF file read back (vkburn -h)", run_linux(lexe, ["-h"], ldir),
+                self.wine.run(wexe, ["-h"], wdir))
+        usage = windows_text(self.wine.run(wexe, ["-h"], wdir)[1])
+        report("settings: read back gives COM3 and mode f",
+               b"Current Settings: PORT = COM3, BAUD = 115200, MODE = f" in usage, f"usage {usage!r}")
+
+        # Started by a bare name from its own directory: NAME.EXE is found in
+        # the current directory.
+        home = self.fresh_dir("settings-bare")
+        shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), home)
+        rc, _ = self.wine.run("vkstart", ["-C2", "PROG"], home)
+        content = read_bytes(os.path.join(home, "vkstart.SET"))
+        report("settings: bare name, found in the current directory",
+               rc == 2 and content == b"PORT=COM2\r\nBAUD=115200\r\n", f"rc {rc}, file {content!r}")
+
+        # Started by a bare name from elsewhere: found on PATH, the file goes
+        # beside the program, not into the current directory.
+        elsewhere = self.fresh_dir("settings-elsewhere")
+        windows_home = "Z:" + home.replace("/", "\\")
+        rc, _ = self.wine.run("vkstart", ["-C4", "PROG"], elsewhere, extra_env={"WINEPATH": windows_home})
+        content = read_bytes(os.path.join(home, "vkstart.SET"))
+        stray = [f for f in os.listdir(elsewhere) if f.upper().endswith(".SET")]
+        report("settings: bare name found on PATH, file beside the program",
+               rc == 2 and content == b"PORT=COM4\r\nBAUD=115200\r\n" and not stray,
+               f"rc {rc}, file {content!r}, in the current directory {stray}")
+
+        # Started by a full Windows path in lower case: the ".exe" is replaced.
+        rc, _ = self.wine.run(windows_home + "\\vkstart.exe", ["-C1", "PROG"], elsewhere)
+        content = read_bytes(os.path.join(home, "vkstart.SET"))
+        report("settings: full path ending in .exe", rc == 2 and content == b"PORT=COM1\r\nBAUD=115200\r\n",
+               f"rc {rc}, file {content!r}")
+
+    def test_unreachable_server(self):
+        linux, windows, _, _ = self.pair("refused", "vkstart", ["PROG"])
+        compare("open of an rfc2217 URL where nothing listens", linux, windows, without_error_codes)
+        codes = (error_codes(linux[1]), error_codes(windows_text(windows[1])))
+        report("open error codes: ECONNREFUSED on linux, WSAECONNREFUSED on windows",
+               codes == ([ECONNREFUSED], [WSAECONNREFUSED]), f"codes {codes}")
+
+    def test_local_phase(self):
+        loaders = [p for p in ("vkburn", "vkram") if p in self.common]
+        lanes = [os.path.join(self.samples, "blink", f"BLINK.X{i}") for i in range(4)]
+        cases = [
+            ("no lane files", ["NOFILE"], []),
+            ("extension refused", ["blink.x0"], lanes),
+            ("name too long", ["N" * 257], []),
+            ("fourth lane missing", ["BLINK"], lanes[:3]),
+        ]
+        for loader in loaders:
+            for title, args, files in cases:
+                linux, windows, _, _ = self.pair(f"local-{loader}", loader, args, files=files)
+                if linux[0] != 2:
+                    report(f"{loader} {title}", False, f"linux exit code {linux[0]}, output {linux[1]!r}")
+                    continue
+                compare(f"{loader} {title}", linux, windows)
+
+    def session_pair(self, name, program, args, sim_options, files=(), stdin_data=b"", flash=None,
+                     normalise=without_timing):
+        """The same session against a simulator of its own for each build:
+        output, exit code, the bytes on the wire and the flash afterwards."""
+        runs = []
+        for side in ("linux", "windows"):
+            d = self.fresh_dir(f"{name}-{side}")
+            for f in files:
+                shutil.copy2(f, d)
+            options = list(sim_options)
+            if flash is not None:
+                with open(os.path.join(d, "flash.txt"), "w") as f:
+                    f.write(flash)
+                options += ["--flash", os.path.join(d, "flash.txt")]
+            sim = Sim(self.sim, d, options)
+            if sim.url is None:
+                sim.finish()
+                report(name, False, "vksim did not start")
+                return None
+            ports = {1: sim.url}
+            if side == "linux":
+                shutil.copy2(os.path.join(self.linux_bin, program), d)
+                result = run_linux(os.path.join(d, program), args, d, ports, stdin_data)
+            else:
+                shutil.copy2(os.path.join(self.win_bin, program + ".exe"), d)
+                result = self.wine.run(os.path.join(d, program + ".exe"), args, d, ports, stdin_data)
+            trace = sim.finish()
+            flash_text = read_bytes(os.path.join(d, "flash.txt")) if flash is not None else b""
+            runs.append((result, trace, flash_text, d))
+        (lres, ltrace, lflash, _), (wres, wtrace, wflash, wdir) = runs
+        compare(name, lres, wres, normalise)
+        report(f"{name}: same bytes on the wire", wire(ltrace) == wire(wtrace),
+               first_difference(wire(ltrace), wire(wtrace)))
+        if flash is not None:
+            report(f"{name}: same flash afterwards", lflash == wflash, f"linux {lflash!r}, windows {wflash!r}")
+        return wres, wdir
+
+    def test_sessions(self):
+        # A fixed flash (no dates of "now") so listings match between runs.
+        flash = ("PROG 1 24 5 25 14 3 0 00809c00 12345678 9abcdef0\n"
+                 "DATA 2 1 1 24 0 0 0 00000000 00000001\n")
+        got = self.session_pair("vkstart PROG -i against vksim", "vkstart", ["PROG", "-i"], [], flash=flash)
+        if got:
+            (rc, out), wdir = got
+            report("vkstart: program started", rc == 2 and b"PROG Started On Target." in out, f"{rc} {out!r}")
+            content = read_bytes(os.path.join(wdir, "vkstart.SET"))
+            report("vkstart: settings rewritten with CR LF", content == b"PORT=COM1\r\nBAUD=115200\r\n",
+                   f"file {content!r}")
+        lanes = [os.path.join(self.samples, "blink", f"BLINK.X{i}") for i in range(4)]
+        for mode in ("-Ms", "-Mf"):
+            got = self.session_pair(f"vkburn BLINK {mode} against vksim", "vkburn", ["BLINK", mode], [],
+                                    files=lanes, flash="")
+            if got:
+                (rc, out), _ = got
+                report(f"vkburn {mode}: download complete", rc == 0 and b"BLINK Started At Address" in out,
+                       f"{rc} {out!r}")
+        if "vkram" in self.common:
+            got = self.session_pair("vkram BLINK against vksim", "vkram", ["BLINK"], [], files=lanes)
+            if got:
+                (rc, out), _ = got
+                report("vkram: download complete", rc == 0 and b"BLINK Started At Address" in out, f"{rc} {out!r}")
+        # The other programs, one session each.
+        others = [
+            ("vklist", [], b""),
+            ("vkcheck", [], b""),
+            ("vkerase", ["DATA"], b""),
+            ("vkname", ["PROG", "NEWNAME"], b""),
+            ("vkwipe", [], b"y\n"),
+        ]
+        for program, args, stdin_data in others:
+            if program in self.common:
+                self.session_pair(f"{program} {' '.join(args)} against vksim".replace("  ", " "), program, args,
+                                  [], stdin_data=stdin_data, flash=flash)
+
+    def test_com_port(self):
+        """The Win32 backend on Wine COM ports that are pseudo-terminals."""
+        master, slave = pty.openpty()
+        master2, slave2 = pty.openpty()
+        try:
+            name, name2 = os.ttyname(slave), os.ttyname(slave2)
+            if not (self.wine.map_com(1, name) and self.wine.map_com(2, name2)):
+                report("COM1 and COM2 mapped to pseudo-terminals", False,
+                       f"links {self.wine.link(1)}, {self.wine.link(2)}")
+                return
+            self.com_tool_runs(name)
+            self.com_default_name(name2, slave2)
+            self.com_driver_run(master, slave)
+        finally:
+            self.wine.map_com(1, None)
+            self.wine.map_com(2, None)
+            for fd in (master, slave, master2, slave2):
+                os.close(fd)
+        report("COM ports back on their placeholders", self.wine.ports_safe(),
+               f"links {[self.wine.link(n) for n in ALL_PORTS]}")
+
+    def com_default_name(self, pts, slave):
+        # Port 2 with no VK_COM2 opens the device named COM2: the open sets
+        # the line to the stored rate.
+        mode = termios.tcgetattr(slave)
+        mode[4] = mode[5] = termios.B9600
+        termios.tcsetattr(slave, termios.TCSANOW, mode)
+        wdir = self.fresh_dir("com2-default")
+        shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), wdir)
+        if self.wine.link(2) != pts:
+            report("port 2 without VK_COM2", False, f"COM2 link is {self.wine.link(2)}; not run")
+            return
+        rc, out = self.wine.run(os.path.join(wdir, "vkstart.exe"), ["-C2", "PROG"], wdir, {2: None})
+        out = windows_text(out)
+        after = termios.tcgetattr(slave)
+        report("port 2 without VK_COM2 opens COM2",
+               rc == 2 and out.startswith(b"\nSetRtsSignal() Failed: ") and after[4] == termios.B115200,
+               f"rc {rc}, output {out!r}, speed {after[4]}")
+        # A name that is no device at all: the open message names it.
+        rc, out = self.wine.run(os.path.join(wdir, "vkstart.exe"), ["-C1", "PROG"], wdir, {1: r"\\.\VKNOPORT"})
+        out = windows_text(out)
+        report("a port name that opens nothing: the open message with the name and the code",
+               rc == 2 and re.fullmatch(rb"\nOpen Of \\\\\.\\VKNOPORT Failed: [1-9]\d*\n", out) is not None,
+               f"rc {rc}, output {out!r}")
+
+    def com_tool_runs(self, pts):
+        # A tool opens the port and fails at its first modem-line call, the
+        # RTS pulse: the routine's message with the system's code, exit 2.
+        lmaster, lslave = pty.openpty()
+        try:
+            ldir = self.fresh_dir("com-linux")
+            shutil.copy2(os.path.join(self.linux_bin, "vkstart"), ldir)
+            linux = run_linux(os.path.join(ldir, "vkstart"), ["PROG"], ldir, {1: os.ttyname(lslave)})
+        finally:
+            os.close(lmaster)
+            os.close(lslave)
+        for device in ("COM1", r"\\.\COM1"):
+            wdir = self.fresh_dir("com-windows")
+            shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), wdir)
+            if self.wine.link(1) != pts:
+                report(f"vkstart on {device}", False, "COM1 is not the pseudo-terminal; not run")
+                continue
+            windows = self.wine.run(os.path.join(wdir, "vkstart.exe"), ["PROG"], wdir, {1: device})
+            compare(f"vkstart on {device} (a pseudo-terminal): first modem-line call fails", linux, windows,
+                    without_error_codes)
+            out = windows_text(windows[1])
+            codes = error_codes(out)
+            report(f"vkstart on {device}: SetRtsSignal message with a system error code",
+                   out.startswith(b"\nSetRtsSignal() Failed: ") and len(codes) == 1 and codes[0] != 0,
+                   f"output {out!r}")
+
+    def com_driver_run(self, master, slave):
+        exe = os.path.join(self.win_testbin, "link_driver.exe")
+        if not os.path.exists(exe):
+            report("serial routines on COM1", False, f"{exe} missing")
+            return
+        commands = ["open", "1", "115200", "sleep", "700", "pending", "tx", "7f00ff", "txb0", "txb", "0102",
+                    "pendwait", "3000", "rx", "2", "rxb", "2", "baud", "38400", "sleep", "700",
+                    "hs", "1", "sleep", "700", "hs", "0", "sleep", "700", "cts"]
+        proc = subprocess.Popen(["wine", exe] + commands, cwd=self.work, env=self.wine.env({1: "COM1"}),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        received = b""
+        out = b""
+        modes = {}
+        answered = False
+        deadline = time.monotonic() + RUN_TIMEOUT
+        open_fds = [master, proc.stdout]
+        while time.monotonic() < deadline and proc.stdout in open_fds:
+            ready, _, _ = select.select(open_fds, [], [], 0.1)
+            if master in ready:
+                received += os.read(master, 256)
+                if not answered and received.endswith(b"\x01\x02"):
+                    os.write(master, b"\x55\xaa\x66")
+                    answered = True
+            if proc.stdout in ready:
+                chunk = os.read(proc.stdout.fileno(), 4096)
+                if not chunk:
+                    open_fds.remove(proc.stdout)
+                out += chunk
+                # The line settings while the driver sleeps after each change.
+                text = windows_text(out)
+                for step in (b"open ok", b"baud ok", b"hs ok"):
+                    seen = text.count(step + b"\n")
+                    if seen and (step, seen) not in modes:
+                        modes[(step, seen)] = termios.tcgetattr(slave)
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+        rc = proc.wait(timeout=10)
+        text = windows_text(out)
+        lines = text.split(b"\n")
+
+        def line_is(prefix, pattern=b""):
+            return any(re.fullmatch(re.escape(prefix) + pattern, line) for line in lines)
+
+        report("COM1: open through CreateFileA .. SetCommState", line_is(b"open ok"), f"output {text!r}")
+        report("COM1: nothing pending after the open", line_is(b"pending 0 ", rb"ms=\d+"), f"output {text!r}")
+        report("COM1: bytes written one by one reach the line, an empty block sends nothing",
+               received == b"\x7f\x00\xff\x01\x02", f"line got {received!r}")
+        report("COM1: pending once bytes arrived", line_is(b"pendwait 1"), f"output {text!r}")
+        report("COM1: bytes read one by one", line_is(b"rx 55 aa"), f"output {text!r}")
+        m = re.search(rb"rxb 66 ee ms=(\d+)", text)
+        report("COM1: a block read keeps the place whose byte did not come, after the 2000 ms read time-out",
+               m is not None and 1900 <= int(m.group(1)) <= 4000, f"output {text!r}")
+        report("COM1: baud change and handshake on and off", line_is(b"baud ok") and text.count(b"hs ok") == 2,
+               f"output {text!r}")
+        self.check_modes(modes)
+        report("COM1: the modem-line call fails with its message and code, then ExitTool's RTS call, exit 2",
+               rc == 2 and re.search(rb"\nCTSSignalSet\(\) Failed: [1-9]\d*\n\nSetRtsSignal\(\) Failed: [1-9]\d* \n$",
+                                     text) is not None, f"rc {rc}, output {text!r}")
+
+    def check_modes(self, modes):
+        def speed(mode):
+            return mode[4], mode[5]
+
+        def flags_8n1(mode):
+            cflag, iflag = mode[2], mode[0]
+            return ((cflag & termios.CSIZE) == termios.CS8 and not cflag & termios.PARENB
+                    and not cflag & termios.CSTOPB and not iflag & (termios.IXON | termios.IXOFF))
+
+        opened = modes.get((b"open ok", 1))
+        report("COM1: after the open 115200 baud, 8N1, no XON/XOFF, no RTS/CTS flow",
+               opened is not None and speed(opened) == (termios.B115200, termios.B115200) and flags_8n1(opened)
+               and not opened[2] & termios.CRTSCTS, f"mode {opened}")
+        changed = modes.get((b"baud ok", 1))
+        report("COM1: SetBaudRate gives 38400 baud",
+               changed is not None and speed(changed) == (termios.B38400, termios.B38400) and flags_8n1(changed),
+               f"mode {changed}")
+        on, off = modes.get((b"hs ok", 1)), modes.get((b"hs ok", 2))
+        report("COM1: the RTS/CTS handshake switches on and off",
+               on is not None and off is not None and bool(on[2] & termios.CRTSCTS)
+               and not off[2] & termios.CRTSCTS and speed(off) == (termios.B38400, termios.B38400),
+               f"on {on}, off {off}")
+
+    def run(self, vksim):
+        self.sim = vksim
+        started = time.monotonic()
+        ok = self.wine.start()
+        report(f"wine prefix ready, COM1..COM4 mapped to nothing ({time.monotonic() - started:.0f} s)", ok,
+               f"links {[self.wine.link(n) for n in ALL_PORTS]}")
+        if not ok:
+            return
+        try:
+            self.common = self.test_programs_built()
+            self.test_usage(self.common)
+            self.test_settings_file()
+            self.test_unreachable_server()
+            self.test_local_phase()
+            self.test_sessions()
+            self.test_com_port()
+        finally:
+            self.wine.stop()
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return f"line {i + 1}: linux {x!r}, windows {y!r}"
+    return f"lengths linux {len(a)}, windows {len(b)}"
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    source = os.path.dirname(os.path.dirname(here))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--linux-bin", default=os.path.join(source, "build", "bin"))
+    parser.add_argument("--windows-build", default=os.path.join(source, "build-win"))
+    parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    args = parser.parse_args()
+
+    vksim = os.path.join(args.linux_bin, "vksim")
+    for needed in (vksim, os.path.join(args.windows_build, "bin")):
+        if not os.path.exists(needed):
+            print(f"missing: {needed}")
+            print("0 passed, 1 failed")
+            return 1
+    if shutil.which("wine") is None:
+        print("wine is not installed")
+        print("0 passed, 1 failed")
+        return 1
+
+    work = tempfile.mkdtemp(prefix="vk-wine-")
+    started = time.monotonic()
+    try:
+        Suite(os.path.abspath(args.linux_bin), os.path.abspath(args.windows_build),
+              os.path.join(source, "samples"), work).run(vksim)
+    finally:
+        if args.keep:
+            print(f"work directory kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    print(f"wine smoke suite took {time.monotonic() - started:.0f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
