@@ -32,6 +32,8 @@ constexpr const char* kHelp =
     "                        TYPE 1 (default) is a program, others are data;\n"
     "                        a small fixed content dated now\n"
     "  --trace FILE          write a line per byte and event (below)\n"
+    "  --trace-times         start each trace line with the microseconds since\n"
+    "                        the trace was opened and a blank\n"
     "  --once                end after the first client has disconnected\n"
     "  --idle-timeout S      end after S seconds without a client (default\n"
     "                        600; 0 = never)\n"
@@ -163,6 +165,7 @@ constexpr long kMaxOddEntrySize = 0x1000000;
 struct Args {
   vksim::ServerConfig server;
   std::string trace_path;
+  bool trace_times = false;
   std::vector<std::string> programs;
 };
 
@@ -267,6 +270,8 @@ int ParseArgs(int argc, char** argv, Args& args) {
       args.programs.push_back(entry);
     } else if (opt == "--trace") {
       if (!need(args.trace_path)) return Usage("--trace needs a file name");
+    } else if (opt == "--trace-times" && !has_value) {
+      args.trace_times = true;
     } else if (opt == "--once" && !has_value) {
       cfg.once = true;
     } else if (opt == "--idle-timeout") {
@@ -390,6 +395,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
     return 2;
   }
+  if (args.trace_times) trace.StampTimes();
 
   vksim::Server server(args.server, flash, trace);
   if (!server.Listen(error)) {

@@ -6,7 +6,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "sim/session.h"
 
@@ -27,6 +31,10 @@ namespace {
 constexpr Nanos kMaxWait = 200 * kMillisecond;
 // A client that leaves this much of our output unread is dropped.
 constexpr size_t kMaxPendingOutput = 16 << 20;
+// With pacing, the loop sleeps in the kernel until this long before a line
+// deadline and spins the rest: a timer wakes tens of microseconds late,
+// which at 115200 baud (87 us a byte) would stretch every echo noticeably.
+constexpr Nanos kSpinBefore = 100'000;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -38,6 +46,25 @@ Nanos Now() {
       .count();
 }
 
+Nanos RealNow() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return Nanos{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+// When the kernel took in the data of the last receive (SO_TIMESTAMPNS),
+// on the steady clock; 0 when the message carries no time stamp.
+Nanos ReceivedAt(msghdr& msg) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+    timespec ts{};
+    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+    const Nanos stamp = Nanos{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+    return Now() - (RealNow() - stamp);
+  }
+  return 0;
+}
+
 void InstallSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
@@ -47,12 +74,30 @@ void InstallSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Waits until something happens on `fds` or `wake` has come. With `spin`
+// the last stretch before `wake` is spent polling without sleeping, so the
+// loop is on time to the microsecond. False on a poll error.
+bool WaitUntil(pollfd* fds, nfds_t count, Nanos wake, bool spin) {
+  for (;;) {
+    const Nanos left = wake - Now();
+    Nanos sleep = std::max<Nanos>(0, spin ? left - kSpinBefore : left);
+    const timespec timeout{static_cast<time_t>(sleep / 1'000'000'000),
+                           static_cast<long>(sleep % 1'000'000'000)};
+    const int n = ::ppoll(fds, count, &timeout, nullptr);
+    if (n < 0 && errno != EINTR) return false;
+    if (n != 0 || !spin || Now() >= wake || g_stop != 0) return true;
+    // The client we have just woken may have been put on this processor;
+    // spinning without yielding would keep it off until the next tick.
+    if (sleep == 0) ::sched_yield();
+  }
+}
+
 }  // namespace
 
 class Server::Client {
  public:
   Client(int fd, const ServerConfig& config, FlashFs& flash, Trace& trace)
-      : fd_(fd), session_(config.line, config.knobs, flash, trace) {
+      : fd_(fd), session_(config.line, config.knobs, flash, trace), drained_at_(Now()) {
     session_.Start();
   }
   ~Client() { ::close(fd_); }
@@ -64,18 +109,49 @@ class Server::Client {
   bool WantsWrite() const { return !pending_.empty(); }
 
   // Reads what the socket holds. False when the client has gone.
-  bool Read(Nanos now) {
+  //
+  // The bytes reach the line at the time the kernel took them in, not when
+  // this loop got round to reading them, so the simulator's own wake-up
+  // delay does not count as line time. That time lies between the last
+  // read that found the socket empty and now.
+  bool Read() {
     std::array<uint8_t, 4096> buf{};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec))> control{};
     for (;;) {
-      const ssize_t r = ::recv(fd_, buf.data(), buf.size(), 0);
+      iovec iov{buf.data(), buf.size()};
+      msghdr msg{};
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control.data();
+      msg.msg_controllen = control.size();
+      const ssize_t r = ::recvmsg(fd_, &msg, 0);
       if (r > 0) {
-        session_.FromNetwork(buf.data(), static_cast<size_t>(r), now);
+        const Nanos latest = Now();
+        Nanos at = ReceivedAt(msg);
+        if (at == 0 || at > latest) at = latest;
+        if (at < drained_at_) at = drained_at_;
+        session_.FromNetwork(buf.data(), static_cast<size_t>(r), at);
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
-      return r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+      drained_at_ = Now();
+      if (r == 0) {
+        // The host has finished sending; what it sent is still on the
+        // (paced) line and is served before the connection is dropped.
+        if (!finished_at_) finished_at_ = drained_at_;
+        return true;
+      }
+      return errno == EAGAIN || errno == EWOULDBLOCK;
     }
   }
+
+  // The host shut down its sending side, and everything it sent has reached
+  // the board (or the grace time for that has passed).
+  bool Finished(Nanos now) {
+    if (!finished_at_) return false;
+    return !session_.NextDeadline() || now - *finished_at_ >= kFinishGrace;
+  }
+  bool ReadEnded() const { return finished_at_.has_value(); }
 
   // Sends what the socket takes now. False when the client has gone or
   // stopped reading.
@@ -98,6 +174,9 @@ class Server::Client {
   int fd_;
   Session session_;
   std::string pending_;
+  Nanos drained_at_;  // the socket was last found empty then
+  std::optional<Nanos> finished_at_;  // the host's end of input
+  static constexpr Nanos kFinishGrace = 2000 * kMillisecond;
 };
 
 Server::Server(const ServerConfig& config, FlashFs& flash, Trace& trace)
@@ -148,6 +227,7 @@ void Server::Accept() {
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
     trace_.Event("connect");
     client_ = std::make_unique<Client>(fd, config_, flash_, trace_);
     if (!client_->Write()) {  // the server's option requests go out at once
@@ -167,6 +247,8 @@ void Server::SaveFlash() {
 
 int Server::Run() {
   InstallSignals();
+  // Timers as exact as the kernel makes them (the default slack is 50 us).
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   const Nanos idle_limit = Nanos{config_.idle_timeout_s} * 1000 * kMillisecond;
   Nanos idle_since = Now();
   while (g_stop == 0) {
@@ -175,21 +257,23 @@ int Server::Run() {
 
     Nanos wake = now + kMaxWait;
     if (client_ == nullptr && idle_limit > 0) wake = std::min(wake, idle_since + idle_limit);
+    bool spin = false;
     if (client_ != nullptr) {
-      if (const auto due = client_->session().NextDeadline()) wake = std::min(wake, *due);
+      if (const auto due = client_->session().NextDeadline(); due && *due <= wake) {
+        wake = *due;
+        spin = config_.line.pace;
+      }
     }
-    const Nanos wait = std::max<Nanos>(0, wake - now);
-    const int timeout_ms = static_cast<int>((wait + kMillisecond - 1) / kMillisecond);
 
     std::array<pollfd, 2> fds{};
     fds[0] = {listen_fd_, POLLIN, 0};
     nfds_t count = 1;
     if (client_ != nullptr) {
-      fds[1] = {client_->fd(), static_cast<short>(POLLIN | (client_->WantsWrite() ? POLLOUT : 0)),
-                0};
+      const short in = client_->ReadEnded() ? 0 : POLLIN;
+      fds[1] = {client_->fd(), static_cast<short>(in | (client_->WantsWrite() ? POLLOUT : 0)), 0};
       count = 2;
     }
-    if (::poll(fds.data(), count, timeout_ms) < 0 && errno != EINTR) {
+    if (!WaitUntil(fds.data(), count, wake, spin)) {
       std::fprintf(stderr, "vksim: poll: %s\n", std::strerror(errno));
       return 1;
     }
@@ -197,14 +281,14 @@ int Server::Run() {
 
     bool gone = false;
     if (client_ != nullptr) {
-      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) gone = !client_->Read(now);
+      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) gone = !client_->Read();
       client_->session().Advance(now);
       for (const std::string& name : client_->session().TakeStarted()) {
         std::printf("vksim: started %s\n", name.c_str());
         std::fflush(stdout);
       }
       SaveFlash();
-      if (!gone) gone = !client_->Write();
+      if (!gone) gone = !client_->Write() || client_->Finished(now);
       if (gone) {
         client_.reset();
         trace_.Event("disconnect");

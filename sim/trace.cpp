@@ -18,6 +18,7 @@ bool Trace::Open(const std::string& path, std::string& error) {
   }
   if (file_ != nullptr) std::fclose(file_);
   file_ = f;
+  opened_ = std::chrono::steady_clock::now();
   return true;
 }
 
@@ -32,6 +33,11 @@ void Trace::Event(const std::string& text) { Write("# " + text); }
 void Trace::Write(const std::string& line) {
   if (capture_ != nullptr) capture_->push_back(line);
   if (file_ != nullptr) {
+    if (stamp_) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::steady_clock::now() - opened_);
+      std::fprintf(file_, "%lld ", static_cast<long long>(us.count()));
+    }
     std::fprintf(file_, "%s\n", line.c_str());
     std::fflush(file_);
   }

@@ -4,8 +4,11 @@
 //   "x 05"  host byte lost (the host's rate differs from the board's)
 //   "< 05"  byte the board sent to the host
 //   "# text" an event: connect, disconnect, baud 38400, rts 1, cts 1, ...
+// With time stamps each line starts with the microseconds since the trace
+// was opened and a blank: "1234567 > 05".
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,6 +28,8 @@ class Trace {
   bool Open(const std::string& path, std::string& error);
   // Also keeps every line in `lines` (for tests).
   void CaptureTo(std::vector<std::string>* lines) { capture_ = lines; }
+  // Starts every line written to the file with its time (see above).
+  void StampTimes() { stamp_ = true; }
 
   void Byte(char direction, uint8_t byte);
   void Event(const std::string& text);
@@ -34,6 +39,8 @@ class Trace {
 
   std::FILE* file_ = nullptr;
   std::vector<std::string>* capture_ = nullptr;
+  bool stamp_ = false;
+  std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace vksim

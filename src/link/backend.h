@@ -51,6 +51,23 @@ class PortBackend {
   // Read one byte, waiting at most timeout_ms. A peer that went away is an
   // error, not a time-out.
   virtual int ReadByte(uint8_t& byte, int timeout_ms, ReadResult& result) = 0;
+  // Read up to n bytes into data: the same bytes in the same places as n
+  // ReadByte calls, taken several at a time where the backend can. Returns
+  // with got == n, or with got < n when the byte for data[got] did not come
+  // within timeout_ms of the one before it (of the call, for the first; a
+  // backend that looks at its input every few byte times counts from when
+  // it saw that byte); data[got] and the places after it are untouched.
+  virtual int ReadBlock(uint8_t* data, size_t n, int timeout_ms, size_t& got) {
+    got = 0;
+    while (got < n) {
+      uint8_t byte = 0;
+      ReadResult result = ReadResult::Timeout;
+      if (int e = ReadByte(byte, timeout_ms, result)) return e;
+      if (result == ReadResult::Timeout) return 0;
+      data[got++] = byte;
+    }
+    return 0;
+  }
   // True when at least one received byte waits; never blocks (ClearCommError).
   virtual bool InputPending() = 0;
 };

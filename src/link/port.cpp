@@ -93,6 +93,12 @@ void Transmit(int byte) {
   if (int e = Port().Write(&b, 1)) FatalThroughExitTool("\nTransmit(): Communiction Error: %d\n", e);
 }
 
+void TransmitBytes(const uint8_t* data, int length) {
+  if (length <= 0) return;
+  if (int e = Port().Write(data, static_cast<size_t>(length)))
+    FatalThroughExitTool("\nTransmit(): Communiction Error: %d\n", e);
+}
+
 void TransmitBlock(const uint8_t* data, int length) {
   if (length <= 0) return;
   if (int e = Port().Write(data, static_cast<size_t>(length)))
@@ -115,14 +121,16 @@ char ReceiveWait() {
 
 void ReceiveBlock(uint8_t* buffer, int length) {
   PortBackend& port = Port();
-  for (int i = 0; i < length; ++i) {
-    uint8_t byte = 0;
-    ReadResult result = ReadResult::Timeout;
-    if (int e = port.ReadByte(byte, kReadTimeoutMs, result))
+  const size_t n = length > 0 ? static_cast<size_t>(length) : 0;
+  size_t i = 0;
+  while (i < n) {
+    size_t got = 0;
+    if (int e = port.ReadBlock(buffer + i, n - i, kReadTimeoutMs, got))
       FatalThroughExitTool("\nReceiveBlock(): Communiction Error: %d\n", e);
-    // A place whose byte did not come in time keeps its old content; the
-    // caller's comparison reports it.
-    if (result == ReadResult::Byte) buffer[i] = byte;
+    i += got;
+    // A place whose byte did not come in time keeps its old content and the
+    // next place gets its own time-out; the caller's comparison reports it.
+    if (i < n) ++i;
   }
 }
 

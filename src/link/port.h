@@ -33,6 +33,10 @@ void EnableAuto_RTS_CTS(int on);
 void SetRtsSignal(int level);
 int CTSSignalSet();
 void Transmit(int byte);
+// Transmit of each byte in turn, handed to the port in one write: the same
+// bytes on the line without a system call per byte. A failure is reported
+// as Transmit's.
+void TransmitBytes(const uint8_t* data, int length);
 void TransmitBlock(const uint8_t* data, int length);
 char ReceiveWait();
 void ReceiveBlock(uint8_t* buffer, int length);

@@ -8,11 +8,13 @@
 // drains, so answers produced while reading never recurse into a send.
 // Nothing waits for an acknowledgement: servers differ in which commands
 // they answer, and a missing answer must not stall the line.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/backend.h"
@@ -34,6 +36,12 @@ constexpr int kSendTimeoutMs = 2000;
 // servers look at the lines only about once a second unless prodded.
 constexpr int kMaskRefreshMs = 100;
 constexpr int kCloseDrainMs = 500;
+// A block read looks at the socket after about this many bytes' worth of
+// line time rather than at every byte. Kept below a TCP sender's initial
+// congestion window (10 segments): a server that forwards each byte in a
+// segment of its own stops after that many until they are acknowledged,
+// and it is reading the socket empty that sends the acknowledgement.
+constexpr size_t kBytesPerLook = 8;
 // Received data beyond this is dropped, like an overrun of a driver queue.
 constexpr size_t kMaxQueued = 1 << 20;
 
@@ -233,6 +241,52 @@ class Rfc2217Port final : public PortBackend {
     }
   }
 
+  // Once the block's bytes have started to come, the rest cannot come
+  // faster than the line carries them: the read sleeps for the line time of
+  // a few bytes at a time, takes what came, and waits on the socket only for
+  // the last byte. A block costs a wake-up every few bytes instead of one
+  // per byte. When a sleep brings fewer bytes than the line carried in it,
+  // they are not coming at the line rate (a slow or held-back server), and
+  // the rest of the block is read as it arrives. No sleep reaches the
+  // time-out of the place it waits for.
+  int ReadBlock(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+    got = 0;
+    const auto timeout = std::chrono::milliseconds(timeout_ms);
+    auto deadline = Clock::now() + timeout;
+    const auto byte_time =
+        std::chrono::nanoseconds(state_.baud > 0 ? int64_t{10'000'000'000} / state_.baud : 0);
+    bool paced = byte_time.count() > 0;
+    for (;;) {
+      size_t took = 0;
+      while (got < n && !data_.empty()) {
+        data[got++] = data_.front();
+        data_.pop_front();
+        ++took;
+      }
+      if (took > 0) deadline = Clock::now() + timeout;  // the next place waits from here
+      if (got == n) return 0;
+      if (error_ != 0) return error_;
+      SendSome();  // answers to negotiations found on the way
+      const size_t ahead = std::min(n - got - 1, kBytesPerLook);
+      if (took > 0 && paced && ahead > 0 && out_.empty()) {
+        const auto look = Clock::now() + byte_time * static_cast<int64_t>(ahead);
+        std::this_thread::sleep_until(std::min(look, deadline));
+        const size_t before = data_.size();
+        ReadAvailable();
+        if (data_.size() - before + 1 < ahead) paced = false;
+        continue;
+      }
+      unsigned found = 0;
+      const unsigned want = net::kReadable | (out_.empty() ? 0u : net::kWritable);
+      const int w = net::Wait(fd_, want, RemainingMs(deadline), found);
+      if (w < 0) {
+        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
+      }
+      if (w > 0) ReadAvailable();
+      if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;  // data[got] timed out
+    }
+  }
+
   bool InputPending() override {
     ReadAvailable();
     SendSome();
@@ -259,6 +313,9 @@ class Rfc2217Port final : public PortBackend {
       const long r = net::ReceiveSome(fd_, buf.data(), buf.size());
       if (r > 0) {
         Decode(buf.data(), static_cast<size_t>(r));
+        // A short read has emptied the socket; asking again would only
+        // cost a system call to hear that.
+        if (static_cast<size_t>(r) < buf.size()) return;
         continue;
       }
       if (r == 0) {

@@ -186,6 +186,30 @@ class TermiosPort final : public PortBackend {
     }
   }
 
+  // Takes whatever has arrived with each read, so a block costs a system
+  // call per burst the driver hands over rather than one per byte.
+  int ReadBlock(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+    got = 0;
+    const auto timeout = std::chrono::milliseconds(timeout_ms);
+    auto deadline = Clock::now() + timeout;
+    while (got < n) {
+      const int revents = PollUntil(fd_, POLLIN, deadline);
+      if (revents < 0) return errno;
+      if (revents == 0) return 0;  // data[got] did not come in time
+      if ((revents & POLLIN) == 0) return EIO;
+      const ssize_t r = ::read(fd_, data + got, n - got);
+      if (r > 0) {
+        got += static_cast<size_t>(r);
+        deadline = Clock::now() + timeout;  // the next place waits from here
+        continue;
+      }
+      if (r == 0) return EIO;
+      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+      if (Clock::now() >= deadline) return 0;
+    }
+    return 0;
+  }
+
   bool InputPending() override {
     int n = 0;
     return ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0;

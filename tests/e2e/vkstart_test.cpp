@@ -130,6 +130,16 @@ TEST(StartConnect, BoardAtTheOtherRateIsFoundAndSaved) {
   EXPECT_EQ(TraceBytes(rig.Trace(), 'x'), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
 }
 
+TEST(StartConnect, PacedLineStillDeliversTheClosingByte) {
+  // At the line's real speed the closing byte is still on its way when the
+  // program ends and closes the connection; the board must still get it.
+  StartRig rig({"--program", "PROG", "--baud", "38400", "--pace", "--latency", "20"});
+  WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=38400\n");
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_EQ(r.out, "\nPROG Started On Target.\n");
+  EXPECT_EQ(rig.Sent(), Then(kStartProg, kEnd));
+}
+
 TEST(StartConnect, StoredLowRateIsTriedFirst) {
   StartRig rig({"--program", "PROG", "--baud", "38400"});
   WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=38400\n");

@@ -298,6 +298,83 @@ TEST_F(Rfc2217PortTest, ReadTimesOutWithoutData) {
   EXPECT_LT(MsSince(start), 1000);
 }
 
+// A block read gets every byte in its place however the server spaces
+// them: at the line rate (the read sleeps through most of them), slower
+// than the line (it reads them as they come), or all at once.
+struct BlockPacing {
+  const char* name;
+  int gap_us;  // between the server's one-byte segments; 0: one segment
+};
+
+class Rfc2217BlockRead : public Rfc2217PortTest, public ::testing::WithParamInterface<BlockPacing> {};
+
+TEST_P(Rfc2217BlockRead, FillsEveryPlaceAndLeavesTheRestQueued) {
+  LineState state;
+  state.baud = 115200;
+  ASSERT_EQ(port_->SetState(state), 0);
+  // 0xFF travels escaped; a notification in between is no data.
+  Bytes block;
+  for (int i = 0; i < 40; ++i) block.push_back(static_cast<uint8_t>(i * 37 + 0xFF));
+  const Bytes after{0x11, 0x22};
+  const int gap_us = GetParam().gap_us;
+  std::thread sender([&] {
+    if (gap_us == 0) {
+      server_.SendData(block);
+    } else {
+      for (size_t i = 0; i < block.size(); ++i) {
+        server_.SendData({block[i]});
+        if (i == 20) server_.Send(tn::ComPort(tn::kServerOffset + tn::kNotifyModemState, {0x10}));
+        std::this_thread::sleep_for(std::chrono::microseconds(gap_us));
+      }
+    }
+    server_.SendData(after);
+  });
+  Bytes got_bytes(block.size(), 0xEE);
+  size_t got = 0;
+  const auto start = Clock::now();
+  const int e = port_->ReadBlock(got_bytes.data(), got_bytes.size(), 2000, got);
+  const long took = MsSince(start);
+  sender.join();
+  ASSERT_EQ(e, 0);
+  EXPECT_EQ(got, block.size());
+  EXPECT_EQ(got_bytes, block);
+  EXPECT_LT(took, 1000);
+  EXPECT_EQ(ReadBytes(2, 1000), after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pacing, Rfc2217BlockRead,
+                         ::testing::Values(BlockPacing{"line_rate", 87}, BlockPacing{"slower", 2000},
+                                           BlockPacing{"at_once", 0}),
+                         [](const ::testing::TestParamInfo<BlockPacing>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(Rfc2217PortTest, BlockReadStopsAtThePlaceWhoseByteIsLate) {
+  LineState state;
+  state.baud = 115200;
+  ASSERT_EQ(port_->SetState(state), 0);
+  server_.SendData({0x01, 0x02, 0x03});
+  Bytes buf(5, 0xEE);
+  size_t got = 0;
+  auto start = Clock::now();
+  ASSERT_EQ(port_->ReadBlock(buf.data(), buf.size(), 150, got), 0);
+  const long waited = MsSince(start);
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(buf, (Bytes{0x01, 0x02, 0x03, 0xEE, 0xEE}));
+  // The time-out counts from the last byte, which came at once.
+  EXPECT_GE(waited, 150);
+  EXPECT_LT(waited, 1000);
+
+  server_.SendData({0x04, 0x05});
+  start = Clock::now();
+  ASSERT_EQ(port_->ReadBlock(buf.data() + 3, 2, 2000, got), 0);
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(buf, (Bytes{0x01, 0x02, 0x03, 0x04, 0x05}));
+  EXPECT_LT(MsSince(start), 1000);
+  EXPECT_EQ(port_->ReadBlock(buf.data(), 0, 2000, got), 0);
+  EXPECT_EQ(got, 0u);
+}
+
 TEST_F(Rfc2217PortTest, CtsFollowsModemStateNotifications) {
   auto notify = [&](uint8_t state) {
     server_.Send(tn::ComPort(tn::kServerOffset + tn::kNotifyModemState, {state}));

@@ -171,6 +171,42 @@ TEST_F(TermiosPortTest, ReadTimesOutOnASilentLineAndReturnsEarlyOnData) {
   EXPECT_LT(took, 1000);
 }
 
+TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
+  Open();
+  // Two bursts 50 ms apart fill the first five places; the sixth byte does
+  // not come, so the read ends one time-out after the last byte.
+  std::thread bursts([this] {
+    (void)pty_.Send({0x10, 0x20, 0x30});
+    usleep(50 * 1000);
+    (void)pty_.Send({0x40, 0x50});
+  });
+  Bytes buf(6, 0xEE);
+  size_t got = 0;
+  auto start = Clock::now();
+  const int e = port_->ReadBlock(buf.data(), buf.size(), 200, got);
+  const long took = MsSince(start);
+  bursts.join();
+  ASSERT_EQ(e, 0);
+  EXPECT_EQ(got, 5u);
+  EXPECT_EQ(buf, (Bytes{0x10, 0x20, 0x30, 0x40, 0x50, 0xEE}));
+  EXPECT_GE(took, 250);
+  EXPECT_LT(took, 1500);
+
+  // Bytes beyond the block stay for the next read.
+  ASSERT_TRUE(pty_.Send({0x61, 0x62, 0x63}));
+  start = Clock::now();
+  ASSERT_EQ(port_->ReadBlock(buf.data(), 2, 2000, got), 0);
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(buf[0], 0x61);
+  EXPECT_EQ(buf[1], 0x62);
+  uint8_t b = 0;
+  ReadResult r = ReadResult::Timeout;
+  ASSERT_EQ(port_->ReadByte(b, 1000, r), 0);
+  EXPECT_EQ(r, ReadResult::Byte);
+  EXPECT_EQ(b, 0x63);
+  EXPECT_LT(MsSince(start), 1000);
+}
+
 TEST_F(TermiosPortTest, InputPendingAnswersAtOnceAndPurgeEmptiesIt) {
   Open();
   auto start = Clock::now();
