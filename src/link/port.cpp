@@ -93,16 +93,20 @@ void Transmit(int byte) {
   if (int e = Port().Write(&b, 1)) FatalThroughExitTool("\nTransmit(): Communiction Error: %d\n", e);
 }
 
-void TransmitBytes(const uint8_t* data, int length) {
+namespace {
+// One write of a whole block; a failure is reported under `message`.
+void WriteAll(const uint8_t* data, int length, const char* message) {
   if (length <= 0) return;
-  if (int e = Port().Write(data, static_cast<size_t>(length)))
-    FatalThroughExitTool("\nTransmit(): Communiction Error: %d\n", e);
+  if (int e = Port().Write(data, static_cast<size_t>(length))) FatalThroughExitTool(message, e);
+}
+}  // namespace
+
+void TransmitBytes(const uint8_t* data, int length) {
+  WriteAll(data, length, "\nTransmit(): Communiction Error: %d\n");
 }
 
 void TransmitBlock(const uint8_t* data, int length) {
-  if (length <= 0) return;
-  if (int e = Port().Write(data, static_cast<size_t>(length)))
-    FatalThroughExitTool("\nTransmitBlock(): Communiction Error: %d\n", e);
+  WriteAll(data, length, "\nTransmitBlock(): Communiction Error: %d\n");
 }
 
 char ReceiveWait() {
