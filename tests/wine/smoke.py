@@ -635,7 +635,7 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     args = parser.parse_args()
 
-    vksim = os.path.join(args.linux_bin, "vksim")
+    vksim = os.path.join(os.path.abspath(args.linux_bin), "vksim")
     for needed in (vksim, os.path.join(args.windows_build, "bin")):
         if not os.path.exists(needed):
             print(f"missing: {needed}")
