@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "link/clock.h"
+#include "link/port.h"
+
 namespace vk::fourlane {
 namespace {
 
@@ -71,6 +74,14 @@ void CloseLaneFiles(LaneFiles& files) {
     if (file) std::fclose(file);
     file = nullptr;
   }
+}
+
+void FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms) {
+  std::printf("\n%s Started At Address %08lX(HEX)\n", name.upper.c_str(), static_cast<unsigned long>(start));
+  CloseLaneFiles(files);
+  std::printf("\nDownload Time = %3.1f Seconds\n",
+              static_cast<double>(link::MsClock() - download_start_ms) / 1000.0);
+  link::ExitTool(0);
 }
 
 }  // namespace vk::fourlane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "fourlane/reader.h"
@@ -34,5 +35,10 @@ std::string LaneFileName(const SourceName& name, int lane);
 void OpenLaneFiles(const SourceName& name, LaneFiles& files);
 
 void CloseLaneFiles(LaneFiles& files);
+
+// The loaders' last lines after a complete load: the start address, the
+// files closed, the download time since `download_start_ms`; then the
+// process ends through ExitTool with 0.
+[[noreturn]] void FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms);
 
 }  // namespace vk::fourlane

@@ -11,7 +11,6 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
-#include "link/clock.h"
 #include "link/port.h"
 
 namespace {
@@ -66,9 +65,5 @@ int main(int argc, char** argv) {
   vkburn::EndDownload();
   EndSession();
 
-  std::printf("\n%s Started At Address %08lX(HEX)\n", source.upper.c_str(), static_cast<unsigned long>(start));
-  vk::fourlane::CloseLaneFiles(files);
-  std::printf("\nDownload Time = %3.1f Seconds\n",
-              static_cast<double>(vk::link::MsClock() - frame.download_start_ms) / 1000.0);
-  vk::link::ExitTool(0);
+  vk::fourlane::FinishLoad(source, start, files, frame.download_start_ms);
 }

@@ -6,12 +6,10 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
-#include "link/clock.h"
 #include "link/port.h"
 
 namespace {
 
-constexpr int kLoaded = 0;
 constexpr int kFailure = 2;
 
 }  // namespace
@@ -37,10 +35,5 @@ int main(int argc, char** argv) {
     vk::fourlane::CloseLaneFiles(files);
     vk::link::ExitTool(kFailure);
   }
-  std::printf("\n%s Started At Address %08lX(HEX)\n", source.upper.c_str(),
-              static_cast<unsigned long>(download.address));
-  vk::fourlane::CloseLaneFiles(files);
-  std::printf("\nDownload Time = %3.1f Seconds\n",
-              static_cast<double>(vk::link::MsClock() - frame.download_start_ms) / 1000.0);
-  vk::link::ExitTool(kLoaded);
+  vk::fourlane::FinishLoad(source, download.address, files, frame.download_start_ms);
 }
