@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "support/bytes.h"
+
 #include "tools/vkcheck/report.h"
 
 using vk::vkcheck::kListBytes;
@@ -11,20 +13,13 @@ using vk::vkcheck::Report;
 using vk::vkcheck::ReportReader;
 using Bytes = std::vector<uint8_t>;
 
+using vktest::Append;
+
 namespace {
 
 std::string Printed(const Report& report) {
-  char* text = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  vk::vkcheck::PrintReport(out, report);
-  std::fclose(out);
-  std::string s(text, size);
-  std::free(text);
-  return s;
+  return vktest::Printed([&](std::FILE* out) { vk::vkcheck::PrintReport(out, report); });
 }
-
-void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 // 5 files, 524288 and 65536 bytes.
 const Bytes kHead{0x05, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "support/bytes.h"
+
 #include "tools/vklist/listing.h"
 
 using vk::vklist::Directory;
@@ -12,20 +14,13 @@ using vk::vklist::Entry;
 using vk::vklist::kStoreBytes;
 using Bytes = std::vector<uint8_t>;
 
+using vktest::Append;
+
 namespace {
 
 std::string Printed(const Directory& d) {
-  char* text = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  vk::vklist::PrintListing(out, d);
-  std::fclose(out);
-  std::string s(text, size);
-  std::free(text);
-  return s;
+  return vktest::Printed([&](std::FILE* out) { vk::vklist::PrintListing(out, d); });
 }
-
-void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 Bytes EntryBytes(const std::string& name, uint8_t type, uint32_t size) {
   Bytes b(name.begin(), name.end());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/monitor.h"
+#include "support/bytes.h"
 
 using vksim::FlashFs;
 using vksim::Knobs;
@@ -11,6 +12,8 @@ using vksim::Monitor;
 using vksim::Output;
 using vksim::Program;
 using Bytes = std::vector<uint8_t>;
+
+using vktest::Cat;
 
 namespace {
 
@@ -38,12 +41,6 @@ Bytes Answer(FlashFs& fs, const Knobs& knobs, const Bytes& host) {
   out.bytes.clear();
   for (uint8_t b : host) m.Receive(b, out);
   return out.bytes;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
 }
 
 uint8_t Sum(const Bytes& b, uint8_t start = 0) {

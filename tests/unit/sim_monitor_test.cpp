@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "sim/monitor.h"
+#include "sim_feed.h"
 
 using vksim::FlashFs;
 using vksim::Knobs;
 using vksim::Monitor;
 using vksim::Output;
 using Bytes = std::vector<uint8_t>;
+
+using vktest::Cat;
+using vktest::Feed;
 
 namespace {
 
@@ -21,24 +25,6 @@ FlashFs Flash() {
   p.type = 2;
   fs.Add(p);
   return fs;
-}
-
-Output Feed(Monitor& m, const Bytes& host) {
-  Output all;
-  for (uint8_t b : host) {
-    Output out;
-    m.Receive(b, out);
-    all.bytes.insert(all.bytes.end(), out.bytes.begin(), out.bytes.end());
-    all.events.insert(all.events.end(), out.events.begin(), out.events.end());
-    all.started.insert(all.started.end(), out.started.begin(), out.started.end());
-  }
-  return all;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
 }
 
 const Bytes kSync{0x7F, 0x7F};

@@ -4,6 +4,7 @@
 
 #include "sim/monitor.h"
 #include "support/process.h"
+#include "sim_feed.h"
 
 using vksim::FlashFs;
 using vksim::Knobs;
@@ -11,24 +12,10 @@ using vksim::Monitor;
 using vksim::Output;
 using Bytes = std::vector<uint8_t>;
 
+using vktest::Cat;
+using vktest::Feed;
+
 namespace {
-
-Output Feed(Monitor& m, const Bytes& host) {
-  Output all;
-  for (uint8_t b : host) {
-    Output out;
-    m.Receive(b, out);
-    all.bytes.insert(all.bytes.end(), out.bytes.begin(), out.bytes.end());
-    all.events.insert(all.events.end(), out.events.begin(), out.events.end());
-  }
-  return all;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 const Bytes kSync{0x0F, 0x0F};
 const Bytes kOneWord{0x00, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11, 0x22, 0x33, 0x44};
