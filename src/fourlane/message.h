@@ -26,7 +26,4 @@ void BuildDataMessage(uint8_t command, const LoadRecord& record, std::vector<uin
 // Builds the five-byte message carrying an address.
 void BuildAddressMessage(uint8_t command, uint32_t address, std::vector<uint8_t>& out);
 
-// Sum modulo 256 of the bytes.
-uint8_t Checksum(const std::vector<uint8_t>& bytes);
-
 }  // namespace vk::fourlane

@@ -28,6 +28,8 @@
 #include <cstdarg>
 #include <string_view>
 
+#include "link/bytes.h"
+
 namespace vk::fourlane {
 namespace {
 
@@ -50,13 +52,6 @@ constexpr char kHeader = '%';
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A "%<width>X" read at `pos` of `line`. False when no digit is found.
 bool ReadHex(std::string_view line, size_t pos, int width, uint32_t& value) {
   if (pos >= line.size()) return false;
@@ -65,7 +60,7 @@ bool ReadHex(std::string_view line, size_t pos, int width, uint32_t& value) {
   uint32_t v = 0;
   int digits = 0;
   while (digits < width && i < line.size()) {
-    const int d = HexDigit(line[i]);
+    const int d = bytes::HexDigit(line[i]);
     if (d < 0) break;
     v = (v << 4) | static_cast<uint32_t>(d);
     ++digits;
@@ -218,21 +213,18 @@ bool ReadLaneLine(FILE* file, std::string& line) {
   return !line.empty();
 }
 
-bool ReadLoadRecord(LaneFiles& files, LoadRecord& record, ReaderAbort abort) {
+ReadStatus ReadLoadRecord(LaneFiles& files, LoadRecord& record) {
   std::array<std::string, kLanes> lines;
   bool ended = false;
   for (size_t i = 0; i < lines.size(); ++i)
     if (!ReadLaneLine(files.files[i], lines[i])) ended = true;
-  if (ended) return false;
+  if (ended) return ReadStatus::End;
 
   std::string message;
-  if (ParseLanes(lines, record, message) == ParseStatus::Record) return true;
+  if (ParseLanes(lines, record, message) == ParseStatus::Record) return ReadStatus::Record;
   std::printf("%s", message.c_str());
   std::fflush(stdout);
-  abort();
-  // An abort that comes back (tests) leaves the caller at the end of the
-  // input rather than with a half-checked record.
-  return false;
+  return ReadStatus::Error;
 }
 
 }  // namespace vk::fourlane

@@ -41,9 +41,20 @@ struct LoadRecord {
   std::vector<uint32_t> words;  // data records only
 };
 
-// The four open input files in lane order .X0, .X1, .X2, .X3. The caller
-// opens and closes them.
+// The four open input files in lane order .X0, .X1, .X2, .X3, closed at
+// the latest when the set goes.
 struct LaneFiles {
+  LaneFiles() = default;
+  ~LaneFiles() { Close(); }
+  LaneFiles(const LaneFiles&) = delete;
+  LaneFiles& operator=(const LaneFiles&) = delete;
+  void Close() {
+    for (FILE*& file : files) {
+      if (file) std::fclose(file);
+      file = nullptr;
+    }
+  }
+
   std::array<FILE*, kLanes> files{};
 };
 
@@ -58,12 +69,14 @@ ParseStatus ParseLanes(const std::array<std::string, kLanes>& lines, LoadRecord&
 // feed; the rest of a longer line is the next line. False at end of file.
 bool ReadLaneLine(FILE* file, std::string& line);
 
-// What the caller does after a format error has been printed; never returns.
-using ReaderAbort = void (*)();
+enum class ReadStatus {
+  Record,  // `record` is filled
+  End,     // one of the files has no further line
+  Error,   // a format error; its message has been printed
+};
 
-// Delivers the next record: true with `record` filled, false at the end of
-// the input (one of the files has no further line). A format error prints
-// its message and calls `abort`.
-bool ReadLoadRecord(LaneFiles& files, LoadRecord& record, ReaderAbort abort);
+// Delivers the next record. After an Error the caller ends the run the way
+// its program does.
+ReadStatus ReadLoadRecord(LaneFiles& files, LoadRecord& record);
 
 }  // namespace vk::fourlane

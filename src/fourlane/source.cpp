@@ -1,25 +1,20 @@
 #include "fourlane/source.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
+#include "frame/cmdline.h"
 #include "link/clock.h"
-#include "link/port.h"
 
 namespace vk::fourlane {
 namespace {
 
-constexpr int kExitRefused = 2;
-
-std::string Upper(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
+using link::EndRun;
+using link::kExitFailure;
+using link::Leave;
 
 bool IsFile(const std::string& path) {
   struct stat st {};
@@ -36,16 +31,16 @@ void SettleSourceName(SourceName& name) {
     // One word up to the first white space; end of input leaves it empty.
     if (!(std::cin >> word)) word.clear();
     name.typed = word;
-    name.upper = Upper(word);
+    name.upper = frame::UpperCase(word);
     std::printf("\n");
   }
   if (name.upper.find('.') != std::string::npos) {
     std::printf("\nFilename Extension Is Not Allowed");
-    std::exit(kExitRefused);
+    EndRun(kExitFailure, Leave::Direct);
   }
   if (name.upper.size() > kMaxSourceName) {
     std::printf("\nSource Name Longer Than %zu Characters Is Not Allowed\n", kMaxSourceName);
-    std::exit(kExitRefused);
+    EndRun(kExitFailure, Leave::Direct);
   }
 }
 
@@ -62,26 +57,31 @@ void OpenLaneFiles(const SourceName& name, LaneFiles& files) {
     FILE* file = IsFile(file_name) ? std::fopen(file_name.c_str(), "rb") : nullptr;
     if (!file) {
       std::printf("\nCan't Open File %s\n", file_name.c_str());
-      std::exit(kExitRefused);
+      EndRun(kExitFailure, Leave::Direct);
     }
     std::printf("Loading File: %s\n", file_name.c_str());
     files.files[static_cast<size_t>(lane)] = file;
   }
 }
 
-void CloseLaneFiles(LaneFiles& files) {
-  for (FILE*& file : files.files) {
-    if (file) std::fclose(file);
-    file = nullptr;
-  }
+void ShowProgress(uint32_t address) {
+  std::printf("\rWriting Target Address: %08lX(HEX)", static_cast<unsigned long>(address));
+  // On a terminal the line is a live progress display; into a pipe or a
+  // file it needs no flush of its own.
+  static const bool interactive = isatty(STDOUT_FILENO) != 0;
+  if (interactive) std::fflush(stdout);
 }
 
-void FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms) {
+void PrintBytesLoaded(unsigned long message_bytes) {
+  std::printf("\n%lu   %lX(HEX) Bytes Loaded\n", message_bytes + 4, message_bytes + 4);
+}
+
+link::RunEnd FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms) {
   std::printf("\n%s Started At Address %08lX(HEX)\n", name.upper.c_str(), static_cast<unsigned long>(start));
-  CloseLaneFiles(files);
+  files.Close();
   std::printf("\nDownload Time = %3.1f Seconds\n",
               static_cast<double>(link::MsClock() - download_start_ms) / 1000.0);
-  link::ExitTool(0);
+  return {0, Leave::ExitTool};
 }
 
 }  // namespace vk::fourlane

@@ -1,5 +1,5 @@
-// The loaders' local phase: the source name and the four lane files, all
-// settled before the port is opened.
+// The loaders' shared pieces: the source name and the four lane files, all
+// settled before the port is opened, and the lines a load prints.
 #pragma once
 
 #include <array>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fourlane/reader.h"
+#include "link/ending.h"
 
 namespace vk::fourlane {
 
@@ -21,7 +22,8 @@ struct SourceName {
 
 // Asks "File To Load : " when no name was given and reads one word from
 // standard input. Then refuses a name with a '.' ("\nFilename Extension Is
-// Not Allowed", exit 2) and a name longer than 256 characters (exit 2).
+// Not Allowed") and a name longer than 256 characters; a refusal ends the
+// run directly with 2.
 void SettleSourceName(SourceName& name);
 
 // The file of one lane: the name as typed with ".Xn" when that file exists,
@@ -30,15 +32,19 @@ void SettleSourceName(SourceName& name);
 std::string LaneFileName(const SourceName& name, int lane);
 
 // Opens the four lane files in lane order, printing "Loading File: %s\n"
-// for each, or "\nCan't Open File %s\n" and exit 2 for the first that
-// cannot be opened.
+// for each, or "\nCan't Open File %s\n" for the first that cannot be opened
+// and ending the run directly with 2.
 void OpenLaneFiles(const SourceName& name, LaneFiles& files);
 
-void CloseLaneFiles(LaneFiles& files);
+// The progress line while records go out: the address of the record.
+void ShowProgress(uint32_t address);
+
+// The count of bytes sent, the four of the start address included.
+void PrintBytesLoaded(unsigned long message_bytes);
 
 // The loaders' last lines after a complete load: the start address, the
-// files closed, the download time since `download_start_ms`; then the
-// process ends through ExitTool with 0.
-[[noreturn]] void FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms);
+// files closed, the download time since `download_start_ms`. The run then
+// ends through ExitTool with 0.
+link::RunEnd FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms);
 
 }  // namespace vk::fourlane

@@ -1,28 +1,8 @@
 #include "frame/cmdline.h"
 
 #include <cctype>
-#include <climits>
 
 namespace vk::frame {
-namespace {
-
-// Reads a decimal integer as formatted input would: white space, a sign,
-// digits. False when no number stands there.
-bool ReadInt(std::string_view text, int& out) {
-  size_t p = 0;
-  while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
-  bool negative = false;
-  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-  if (p >= text.size() || !std::isdigit(static_cast<unsigned char>(text[p]))) return false;
-  long long value = 0;
-  for (; p < text.size() && std::isdigit(static_cast<unsigned char>(text[p])); ++p)
-    if (value <= INT_MAX) value = value * 10 + (text[p] - '0');
-  if (negative) value = -value;
-  out = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
-  return true;
-}
-
-}  // namespace
 
 std::string UpperCase(std::string_view text) {
   std::string out(text);
@@ -44,7 +24,8 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
       switch (letter) {
         case 'c': {
           int port = settings.port;
-          if (ReadInt(rest, port)) settings.port = CorrectPort(port);
+          size_t pos = 0;
+          if (ScanDecimal(rest, pos, port) == ScanResult::Matched) settings.port = CorrectPort(port);
           out.settings_changed = true;
           break;
         }

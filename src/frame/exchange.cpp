@@ -2,53 +2,40 @@
 
 #include <cstdio>
 
-#include "link/port.h"
+#include "link/ending.h"
 
 namespace vk::frame {
-namespace {
 
-// The 7F fillers may only stand before the session's first command echo.
-bool g_first_command = true;
+using link::EndRun;
+using link::kExitFailure;
+using link::Leave;
 
-}  // namespace
+uint8_t ReceiveByte(link::Link& link) { return static_cast<uint8_t>(link.ReceiveWait()); }
 
-uint8_t ReceiveByte() { return static_cast<uint8_t>(link::ReceiveWait()); }
-
-void DrainInput() {
+void DrainInput(link::Link& link) {
   for (int i = 0; i < kDrainPolls; ++i)
-    if (link::RxPending()) (void)link::ReceiveWait();
+    if (link.RxPending()) (void)link.ReceiveWait();
 }
 
 void Exchange::Command(uint8_t command) {
-  sum_ = 0;
-  link::Transmit(command);
-  sum_ = static_cast<uint8_t>(sum_ + command);
-  uint8_t echo = ReceiveByte();
-  if (g_first_command) {
-    while (echo == kStartFiller) echo = ReceiveByte();
-    g_first_command = false;
-  }
+  link_.Transmit(command);
+  sum_ = command;
+  uint8_t echo = ReceiveByte(link_);
+  if (link_.TakeFirstCommand())
+    while (echo == kStartFiller) echo = ReceiveByte(link_);
   if (echo != command) {
-    std::printf(texts_.echo_error, command, echo);
-    EndSessionAndExit(link::kExitFailure);
+    PrintEchoError(rules_.echo_error, command, echo);
+    EndRun(kExitFailure, Leave::EndSession);
   }
-}
-
-void Exchange::EchoMismatch(uint8_t sent, uint8_t received) {
-  std::printf(texts_.echo_error, sent, received);
-  if (rule_ == EchoRule::Fatal) EndSessionAndExit(link::kExitFailure);
-}
-
-uint8_t Exchange::Send(uint8_t byte) {
-  link::Transmit(byte);
-  const uint8_t echo = ReceiveByte();
-  sum_ = static_cast<uint8_t>(sum_ + (rule_ == EchoRule::ReportAndGoOn ? echo : byte));
-  return echo;
 }
 
 void Exchange::Parameter(uint8_t byte) {
-  const uint8_t echo = Send(byte);
-  if (echo != byte) EchoMismatch(byte, echo);
+  link_.Transmit(byte);
+  const uint8_t echo = ReceiveByte(link_);
+  sum_ = static_cast<uint8_t>(sum_ + (rules_.sum == SumOf::Echo ? echo : byte));
+  if (echo == byte) return;
+  PrintEchoError(rules_.echo_error, byte, echo);
+  if (rules_.wrong_echo == WrongEcho::EndRun) EndRun(kExitFailure, Leave::EndSession);
 }
 
 void Exchange::Text(std::string_view text) {
@@ -65,38 +52,34 @@ bool CompareChecksum(uint8_t summed, uint8_t received, const char* line_end) {
   return false;
 }
 
-bool Exchange::Checksum() { return CompareChecksum(sum_, ReceiveByte(), texts_.checksum_line_end); }
+bool Exchange::Checksum() { return CompareChecksum(sum_, ReceiveByte(link_), rules_.checksum_line_end); }
 
 uint8_t Exchange::Result(bool skip_busy_fillers) {
-  uint8_t result = ReceiveByte();
-  while (skip_busy_fillers && result == kBusyFiller) result = ReceiveByte();
+  uint8_t result = ReceiveByte(link_);
+  while (skip_busy_fillers && result == kBusyFiller) result = ReceiveByte(link_);
   return result;
 }
 
-void EndSession() {
-  link::Transmit(kCmdEndSession);
-  const uint8_t echo = ReceiveByte();
+// Every failure here ends the run through ExitTool: the session it would
+// close is the one that failed.
+void EndSession(link::Link& link) {
+  link.Transmit(kCmdEndSession);
+  const uint8_t echo = ReceiveByte(link);
   if (echo != kCmdEndSession) {
-    std::printf("\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x%02x RECEIVED DATA:0x%02x\n",
-                kCmdEndSession, echo);
-    link::ExitTool(link::kExitFailure);
+    PrintEchoError({}, kCmdEndSession, echo);
+    EndRun(kExitFailure, Leave::ExitTool);
   }
-  if (!CompareChecksum(kCmdEndSession, ReceiveByte(), "\n")) link::ExitTool(link::kExitFailure);
-  const uint8_t result = ReceiveByte();
+  if (!CompareChecksum(kCmdEndSession, ReceiveByte(link), "\n")) EndRun(kExitFailure, Leave::ExitTool);
+  const uint8_t result = ReceiveByte(link);
   if (result == 0) {
     std::printf("\nERROR: TARGET PROGRAM NOT STARTED\n");
-    link::ExitTool(link::kExitFailure);
+    EndRun(kExitFailure, Leave::ExitTool);
   }
   if (result != 1) {
-    std::printf("\nERROR: UNKNOWN RESULT CODE RECEIVED\n");
-    link::ExitTool(link::kExitFailure);
+    PrintUnknownResult("\n", "\n");
+    EndRun(kExitFailure, Leave::ExitTool);
   }
-  link::Transmit(kClosingByte);
-}
-
-void EndSessionAndExit(int code) {
-  EndSession();
-  link::ExitTool(code);
+  link.Transmit(kClosingByte);
 }
 
 }  // namespace vk::frame

@@ -22,6 +22,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "frame/messages.h"
+#include "link/link.h"
+
 namespace vk::frame {
 
 constexpr uint8_t kStartFiller = 0x7F;
@@ -30,33 +33,36 @@ constexpr uint8_t kCmdEndSession = 0x04;
 constexpr uint8_t kClosingByte = 0x0C;
 constexpr int kDrainPolls = 1000;
 
-// How a program treats parameter echoes: the utilities sum the echo as
-// received and go on after a wrong one; the flash loader sums the byte sent
-// and a wrong echo ends the session.
-enum class EchoRule { ReportAndGoOn, Fatal };
+// Which byte of a parameter the running sum takes: the echo as received
+// (the flash utilities) or the byte sent (the flash loader, the format
+// utility).
+enum class SumOf { Echo, Sent };
+// A wrong parameter echo: reported and the exchange goes on, or reported
+// and the run ends (EndSession, exit code 2). A wrong command echo always
+// ends the run.
+enum class WrongEcho { Report, EndRun };
 
-struct ExchangeTexts {
-  const char* echo_error = "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x%02x RECEIVED DATA:0x%02x\n";
+struct ExchangeRules {
+  SumOf sum = SumOf::Echo;
+  WrongEcho wrong_echo = WrongEcho::Report;
+  EchoErrorStyle echo_error;
   const char* checksum_line_end = "\n";
 };
 
-// The flash file utilities that end their echo and checksum messages with
-// a blank line.
-inline constexpr ExchangeTexts kBlankLineTexts{
-    "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x%02x RECEIVED DATA:0x%02x\n\n", "\n\n"};
+// The flash file utilities, which end their echo and checksum messages
+// with a blank line.
+inline constexpr ExchangeRules kUtilityRules{
+    .echo_error = {.before = "\n", .after = "\n\n"}, .checksum_line_end = "\n\n"};
 
 class Exchange {
  public:
-  explicit Exchange(EchoRule rule, ExchangeTexts texts = {}) : rule_(rule), texts_(texts) {}
+  Exchange(link::Link& link, const ExchangeRules& rules) : link_(link), rules_(rules) {}
 
   // Sends the command byte and reads its echo. A wrong echo prints the echo
-  // message, ends the session and the run with exit code 2.
+  // message and ends the run through EndSession with 2.
   void Command(uint8_t command);
-  // Sends one parameter byte and reads its echo.
+  // Sends one parameter byte, reads its echo and sums as the rules say.
   void Parameter(uint8_t byte);
-  // Sends one parameter byte, reads its echo and sums as the rule says,
-  // leaving the judgement of the echo to the caller.
-  uint8_t Send(uint8_t byte);
   // Sends a text and its terminating 0, each byte with its echo.
   void Text(std::string_view text);
   // Reads the target's checksum and compares it with the running sum; on a
@@ -68,15 +74,13 @@ class Exchange {
   uint8_t sum() const { return sum_; }
 
  private:
-  void EchoMismatch(uint8_t sent, uint8_t received);
-
-  EchoRule rule_;
-  ExchangeTexts texts_;
+  link::Link& link_;
+  ExchangeRules rules_;
   uint8_t sum_ = 0;
 };
 
 // Reads and discards what has arrived, over 1000 polls.
-void DrainInput();
+void DrainInput(link::Link& link);
 
 // Compares a checksum the target sent with the one summed here; on a
 // mismatch prints the checksum message ending with `line_end`. True when
@@ -84,12 +88,9 @@ void DrainInput();
 bool CompareChecksum(uint8_t summed, uint8_t received, const char* line_end);
 
 // Closes the session; returns only when the target answered 4, 4, 1.
-void EndSession();
-
-// The common end after a failure once a command byte has gone out.
-[[noreturn]] void EndSessionAndExit(int code);
+void EndSession(link::Link& link);
 
 // One byte as read from the link, unsigned.
-uint8_t ReceiveByte();
+uint8_t ReceiveByte(link::Link& link);
 
 }  // namespace vk::frame

@@ -8,14 +8,18 @@
 #include <vector>
 
 #include "frame/cmdline.h"
+#include "frame/exchange.h"
 #include "link/clock.h"
-#include "link/port.h"
+#include "link/connect.h"
 
 namespace vk::frame {
 namespace {
 
+using link::EndRun;
+using link::kExitFailure;
+using link::Leave;
+
 constexpr int kExitUsage = 0;
-constexpr int kExitRefused = 2;
 
 void PrintBanner(const ToolTraits& traits) {
   std::printf("%.*s", static_cast<int>(traits.banner_title.size()), traits.banner_title.data());
@@ -63,10 +67,10 @@ void ConfirmOrEnd() {
   if (answer == EOF) {
     // No answer at all (input closed) is no confirmation.
     std::printf("\n");
-    std::exit(kExitRefused);
+    EndRun(kExitFailure, Leave::Direct);
   }
   std::printf("%c\n", answer);
-  if (answer != 'y' && answer != 'Y') std::exit(kExitRefused);
+  if (answer != 'y' && answer != 'Y') EndRun(kExitFailure, Leave::Direct);
 }
 
 void CheckBeforePort(const Frame& frame) {
@@ -76,11 +80,11 @@ void CheckBeforePort(const Frame& frame) {
         // One name only: refuse rather than ask the board to give a
         // program its own name.
         std::printf("\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n");
-        std::exit(kExitRefused);
+        EndRun(kExitFailure, Leave::Direct);
       }
       if (frame.new_name.size() > static_cast<size_t>(kMaxTargetName)) {
         std::printf("\nName %s Is Longer Than 15 Characters\n", frame.new_name.c_str());
-        std::exit(kExitRefused);
+        EndRun(kExitFailure, Leave::Direct);
       }
       break;
     case PreCheck::Confirm:
@@ -114,7 +118,7 @@ void PrintUsage(const Frame& frame) {
     std::printf("Current Settings: PORT = COM%d, BAUD = %d, MODE = %c\n\n", s.port, s.baud, s.mode);
   else if (traits.usage == UsageKind::RamLoader)
     std::printf("Current Settings: PORT = COM%d, BAUD = %d\n\n", s.port, s.baud);
-  std::exit(kExitUsage);
+  EndRun(kExitUsage, Leave::Direct);
 }
 
 void RewriteSettings(const Frame& frame) {
@@ -123,9 +127,7 @@ void RewriteSettings(const Frame& frame) {
     std::printf("\nSettings File %s Could Not Be Written\n", frame.settings_path.c_str());
 }
 
-Frame StartFrame(Tool tool, int argc, char** argv) {
-  Frame frame;
-  frame.traits = &Traits(tool);
+void StartFrame(Frame& frame, int argc, char** argv) {
   const ToolTraits& traits = *frame.traits;
   if (traits.banner_at_start) PrintBanner(traits);
 
@@ -147,22 +149,21 @@ Frame StartFrame(Tool tool, int argc, char** argv) {
   if (traits.port_line) std::printf("Using Port  : COM%d\n", frame.settings.port);
   RewriteSettings(frame);
   CheckBeforePort(frame);
-  return frame;
 }
 
-void ConnectFrame(Frame& frame) {
+link::Link& ConnectFrame(Frame& frame) {
   const ToolTraits& traits = *frame.traits;
-  link::OpenPort(frame.settings.port, frame.settings.baud);
+  frame.link.OpenPort(frame.settings.port, frame.settings.baud);
 
-  link::LinkState state;
-  state.baud = frame.settings.baud;
-  state.info = frame.info;
-  state.sync_byte = traits.sync_byte;
+  link::Connection connection;
+  connection.baud = frame.settings.baud;
+  connection.info = frame.info;
+  connection.sync_byte = traits.sync_byte;
   const long before = link::MsClock();
-  const int attempts = link::ConnectTarget(state);
+  const int attempts = link::ConnectTarget(frame.link, connection);
   const long after = link::MsClock();
-  frame.settings.baud = state.baud;
-  if (state.settings_changed) frame.settings_changed = true;
+  frame.settings.baud = connection.baud;
+  if (connection.settings_changed) frame.settings_changed = true;
 
   if (frame.info)
     std::printf("\nTarget Connected In %3.0f Milliseconds, %d Attempt(s) Required\n",
@@ -172,6 +173,33 @@ void ConnectFrame(Frame& frame) {
     frame.download_start_ms = link::MsClock();
   }
   RewriteSettings(frame);
+  DrainInput(frame.link);
+  return frame.link;
+}
+
+int FinishRun(link::Link& link, link::RunEnd end) {
+  if (end.leave == Leave::EndSession) {
+    end.leave = Leave::ExitTool;
+    try {
+      EndSession(link);
+    } catch (const link::RunEnd& failed) {
+      end = failed;  // the session end's own failure decides the way out
+    }
+  }
+  if (end.leave == Leave::ExitTool) return link.ExitTool(end.code);
+  return end.code;
+}
+
+int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
+  Frame frame(Traits(tool));
+  link::RunEnd end;
+  try {
+    StartFrame(frame, argc, argv);
+    end = body(frame);
+  } catch (const link::RunEnd& failed) {
+    end = failed;
+  }
+  return FinishRun(frame.link, end);
 }
 
 }  // namespace vk::frame

@@ -53,32 +53,9 @@ class Scanner {
   }
 
   bool ScanInt(int& out) {
-    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
-    if (pos_ >= text_.size()) {
-      input_failure_ = true;
-      return false;
-    }
-    size_t p = pos_;
-    bool negative = false;
-    if (text_[p] == '+' || text_[p] == '-') {
-      negative = text_[p] == '-';
-      ++p;
-    }
-    if (p >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[p]))) {
-      if (p >= text_.size()) input_failure_ = true;
-      return false;
-    }
-    long long value = 0;
-    while (p < text_.size() && std::isdigit(static_cast<unsigned char>(text_[p]))) {
-      if (value <= INT_MAX) value = value * 10 + (text_[p] - '0');
-      ++p;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    if (value < INT_MIN) value = INT_MIN;
-    out = static_cast<int>(value);
-    pos_ = p;
-    return true;
+    const ScanResult r = ScanDecimal(text_, pos_, out);
+    if (r == ScanResult::EndOfInput) input_failure_ = true;
+    return r == ScanResult::Matched;
   }
 
   bool ScanChar(char& out) {
@@ -127,6 +104,22 @@ ParsedSettings ParseSettings(std::string_view text, bool has_mode) {
   parsed.results[1] = scanner.Run("BAUD=%d\n", &parsed.values.baud, nullptr);
   if (has_mode) parsed.results[2] = scanner.Run("MODE=%c\n", nullptr, &parsed.values.mode);
   return parsed;
+}
+
+ScanResult ScanDecimal(std::string_view text, size_t& pos, int& out) {
+  size_t p = pos;
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  if (p >= text.size()) return ScanResult::EndOfInput;
+  if (!std::isdigit(static_cast<unsigned char>(text[p]))) return ScanResult::NoMatch;
+  long long value = 0;
+  for (; p < text.size() && std::isdigit(static_cast<unsigned char>(text[p])); ++p)
+    if (value <= INT_MAX) value = value * 10 + (text[p] - '0');
+  if (negative) value = -value;
+  out = static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+  pos = p;
+  return ScanResult::Matched;
 }
 
 int CorrectPort(int port) { return (port < 1 || port > 4) ? 1 : port; }

@@ -30,6 +30,11 @@ struct ParsedSettings {
 
 ParsedSettings ParseSettings(std::string_view text, bool has_mode);
 
+// Reads a decimal integer at text[pos] as formatted input does: white
+// space, a sign, digits (a value beyond int is clamped). On Matched `pos`
+// moves past it; EndOfInput when the text ended before a digit could stand.
+ScanResult ScanDecimal(std::string_view text, size_t& pos, int& out);
+
 // Corrects values out of range; true when anything was corrected.
 bool ValidateSettings(Settings& settings, bool has_mode);
 

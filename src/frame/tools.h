@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "link/connect.h"
+
 namespace vk::frame {
 
 enum class Tool { Vkburn, Vkram, Vklist, Vkcheck, Vkerase, Vkname, Vkwipe, Vkstart };
@@ -25,20 +27,21 @@ enum class PreCheck {
 
 enum class UsageKind { FlashLoader, RamLoader, Utility };
 
+// One row per program; the defaults are the flash utilities'.
 struct ToolTraits {
   Tool tool;
-  std::string_view name;          // upper case, as in messages
+  std::string_view name;                 // upper case, as in messages
   std::string_view banner_title;
-  bool banner_at_start;           // the loaders print it first in every run
-  bool has_mode;                  // MODE key and -M option
-  bool reading_results_checked;   // an unmatched settings line sets the flag
-  NameRule names;
-  bool port_line;                 // "Using Port  : COM%d\n" before the checks
-  PreCheck pre_check;
-  bool connected_line;            // "\nConnected To Target\n" after connecting
-  UsageKind usage;
   std::string_view usage_line;
-  uint8_t sync_byte;
+  UsageKind usage = UsageKind::Utility;
+  NameRule names = NameRule::Ignored;
+  PreCheck pre_check = PreCheck::None;
+  bool banner_at_start = false;          // the loaders print it first in every run
+  bool has_mode = false;                 // MODE key and -M option
+  bool reading_results_checked = false;  // an unmatched settings line sets the flag
+  bool port_line = false;                // "Using Port  : COM%d\n" before the checks
+  bool connected_line = false;           // "\nConnected To Target\n" after connecting
+  uint8_t sync_byte = link::kSyncByte;
 };
 
 const ToolTraits& Traits(Tool tool);

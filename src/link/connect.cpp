@@ -4,36 +4,42 @@
 
 #include "link/clock.h"
 #include "link/console.h"
-#include "link/port.h"
+#include "link/ending.h"
 
 namespace vk::link {
 namespace {
 
+// The terminal watched for a key for as long as the connection is sought,
+// and given back however the attempt ends.
+struct KeyWatch {
+  KeyWatch() { ConsoleBegin(); }
+  ~KeyWatch() { ConsoleEnd(); }
+  KeyWatch(const KeyWatch&) = delete;
+  KeyWatch& operator=(const KeyWatch&) = delete;
+};
+
 void EndIfKeyPressed() {
-  if (ConsoleKeyPressed()) {
-    ConsoleEnd();
-    ExitTool(kExitFailure);
-  }
+  if (ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
 }
 
 }  // namespace
 
-int WaitTargetReady() {
-  SetRtsSignal(1);
-  SetRtsSignal(0);
-  EnableAuto_RTS_CTS(1);
+int WaitTargetReady(Link& link) {
+  link.SetRtsSignal(1);
+  link.SetRtsSignal(0);
+  link.EnableAuto_RTS_CTS(1);
   SleepMs(kRtsPauseMs);
 
   // The wait is for a rising CTS: when it is already on, it must drop first.
-  const int first_state = CTSSignalSet();
+  const int first_state = link.CTSSignalSet();
   bool drop_pending = true;
   int star_counter = kStarCounterStart;
   for (;;) {
     if (first_state == 0) {
-      if (CTSSignalSet() == 1) return 1;
+      if (link.CTSSignalSet() == 1) return 1;
     } else if (drop_pending) {
-      if (CTSSignalSet() == 0) drop_pending = false;
-    } else if (CTSSignalSet() == 1) {
+      if (link.CTSSignalSet() == 0) drop_pending = false;
+    } else if (link.CTSSignalSet() == 1) {
       return 1;
     }
     if (star_counter > 0) {
@@ -48,40 +54,39 @@ int WaitTargetReady() {
   }
 }
 
-int SyncEchoReceived(uint8_t sync_byte) {
-  if (!RxPending()) return 0;
-  return static_cast<uint8_t>(ReceiveWait()) == sync_byte ? 1 : 0;
+int SyncEchoReceived(Link& link, uint8_t sync_byte) {
+  if (!link.RxPending()) return 0;
+  return static_cast<uint8_t>(link.ReceiveWait()) == sync_byte ? 1 : 0;
 }
 
-int TrySync(LinkState& link, int attempts, int& attempt_counter) {
+int TrySync(Link& link, Connection& connection, int attempts, int& attempt_counter) {
   while (attempts != 0) {
-    Transmit(link.sync_byte);
-    Transmit(link.sync_byte);
+    link.Transmit(connection.sync_byte);
+    link.Transmit(connection.sync_byte);
     --attempts;
     ++attempt_counter;
-    if (link.info)
-      std::printf("\nSent 0x%02X Twice At Timestamp %d With %d Baud", link.sync_byte,
-                  static_cast<int>(MsClock()), link.baud);
+    if (connection.info)
+      std::printf("\nSent 0x%02X Twice At Timestamp %d With %d Baud", connection.sync_byte,
+                  static_cast<int>(MsClock()), connection.baud);
     EndIfKeyPressed();
     SleepMs(kSyncPauseMs);
-    if (SyncEchoReceived(link.sync_byte)) return 1;
+    if (SyncEchoReceived(link, connection.sync_byte)) return 1;
   }
   return 0;
 }
 
-int ConnectTarget(LinkState& link) {
-  ConsoleBegin();
-  WaitTargetReady();
-  int toggle = link.baud == kBaudHigh ? 1 : 0;
+int ConnectTarget(Link& link, Connection& connection) {
+  KeyWatch keys;
+  WaitTargetReady(link);
+  int toggle = connection.baud == kBaudHigh ? 1 : 0;
   int attempt_counter = 0;
   for (;;) {
-    link.baud = toggle ? kBaudHigh : kBaudLow;
+    connection.baud = toggle ? kBaudHigh : kBaudLow;
     toggle = 1 - toggle;
-    SetBaudRate(link.baud);
-    if (TrySync(link, kSyncAttemptsPerTry, attempt_counter)) break;
-    link.settings_changed = true;
+    link.SetBaudRate(connection.baud);
+    if (TrySync(link, connection, kSyncAttemptsPerTry, attempt_counter)) break;
+    connection.settings_changed = true;
   }
-  ConsoleEnd();
   return attempt_counter;
 }
 

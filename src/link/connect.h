@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "link/link.h"
+
 namespace vk::link {
 
 constexpr uint8_t kSyncByte = 0x7F;      // every program but the RAM loader
@@ -26,8 +28,8 @@ constexpr int kRtsPauseMs = 50;
 constexpr int kCtsPollMs = 5;
 constexpr int kStarCounterStart = 80;  // one star every 81 polls
 
-// The run's link values that the connection reads and updates.
-struct LinkState {
+// What the connection reads and updates.
+struct Connection {
   int baud = kBaudHigh;           // in: stored rate; out: the rate that answered
   bool settings_changed = false;  // set whenever a try fails
   bool info = false;              // -i: print the sync trace line
@@ -35,9 +37,9 @@ struct LinkState {
 };
 
 // Returns the number of sync attempts made, the answered one included.
-int ConnectTarget(LinkState& link);
-int WaitTargetReady();
-int TrySync(LinkState& link, int attempts, int& attempt_counter);
-int SyncEchoReceived(uint8_t sync_byte);
+int ConnectTarget(Link& link, Connection& connection);
+int WaitTargetReady(Link& link);
+int TrySync(Link& link, Connection& connection, int attempts, int& attempt_counter);
+int SyncEchoReceived(Link& link, uint8_t sync_byte);
 
 }  // namespace vk::link

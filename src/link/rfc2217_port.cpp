@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "link/backend.h"
+#include "link/clock.h"
 #include "link/socket_shim.h"
 #include "link/telnet.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 namespace tn = vk::telnet;
 namespace net = vk::net;
-using Clock = std::chrono::steady_clock;
+using Clock = SteadyClock;
 
 constexpr int kConnectTimeoutMs = 5000;
 // A send that makes no progress for this long means the server stopped
@@ -44,13 +45,6 @@ constexpr int kCloseDrainMs = 500;
 constexpr size_t kBytesPerLook = 8;
 // Received data beyond this is dropped, like an overrun of a driver queue.
 constexpr size_t kMaxQueued = 1 << 20;
-
-int RemainingMs(Clock::time_point deadline) {
-  // Rounded up, so a poll never returns just short of the deadline.
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Splits rfc2217://HOST:PORT[/...] into host and port. False when malformed.
 bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
@@ -156,9 +150,6 @@ class Rfc2217Port final : public PortBackend {
   // once is reported by the open rather than by a later call.
   int Start() { return SendAll(); }
 
-  int SetupQueues() override { return 0; }
-  int SetTimeouts() override { return 0; }
-
   int Purge() override {
     Queue(tn::ComPort(tn::kPurgeData, {tn::kPurgeBoth}));
     if (int e = SendAll()) return e;
@@ -170,12 +161,12 @@ class Rfc2217Port final : public PortBackend {
     return error_;
   }
 
-  int GetState(LineState& state) override {
+  int ReadSettings(LineState& state) override {
     state = state_;
     return 0;
   }
 
-  int SetState(const LineState& state) override {
+  int WriteSettings(const LineState& state) override {
     if (state.baud <= 0) return net::kErrInvalid;
     Queue(tn::ComPort(tn::kSetBaudRate, tn::BaudValue(static_cast<uint32_t>(state.baud))));
     if (!configured_) {
@@ -203,7 +194,7 @@ class Rfc2217Port final : public PortBackend {
     return SendAll();
   }
 
-  int GetCts(bool& on) override {
+  int ReadCts(bool& on) override {
     ReadAvailable();
     if (error_ != 0) return error_;
     const auto now = Clock::now();
@@ -218,29 +209,6 @@ class Rfc2217Port final : public PortBackend {
     return SendAll();
   }
 
-  int ReadByte(uint8_t& byte, int timeout_ms, ReadResult& result) override {
-    result = ReadResult::Timeout;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      if (!data_.empty()) {
-        byte = data_.front();
-        data_.pop_front();
-        result = ReadResult::Byte;
-        return 0;
-      }
-      if (error_ != 0) return error_;
-      SendSome();  // answers to negotiations found on the way
-      unsigned found = 0;
-      const unsigned want = net::kReadable | (out_.empty() ? 0u : net::kWritable);
-      const int n = net::Wait(fd_, want, RemainingMs(deadline), found);
-      if (n < 0) {
-        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
-      }
-      if (n > 0) ReadAvailable();
-      if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;
-    }
-  }
-
   // Once the block's bytes have started to come, the rest cannot come
   // faster than the line carries them: the read sleeps for the line time of
   // a few bytes at a time, takes what came, and waits on the socket only for
@@ -249,7 +217,7 @@ class Rfc2217Port final : public PortBackend {
   // they are not coming at the line rate (a slow or held-back server), and
   // the rest of the block is read as it arrives. No sleep reaches the
   // time-out of the place it waits for.
-  int ReadBlock(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+  int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
     got = 0;
     const auto timeout = std::chrono::milliseconds(timeout_ms);
     auto deadline = Clock::now() + timeout;

@@ -2,7 +2,8 @@
 //
 // The descriptor is non-blocking; every wait is a poll() against a deadline
 // on the monotonic clock, so a read or write never outlives its time-out
-// even when signals interrupt it. Errors are errno values.
+// even when signals interrupt it (the tty layer sizes its own queues, and
+// there are no driver time-outs to install). Errors are errno values.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -22,12 +23,13 @@
 #endif
 
 #include "link/backend.h"
-#include "link/port.h"
+#include "link/clock.h"
+#include "link/link.h"
 
 namespace vk::link {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = SteadyClock;
 
 struct BaudEntry {
   int baud;
@@ -63,15 +65,7 @@ int BaudForSpeed(speed_t speed) {
   for (const BaudEntry& e : kBaudTable) {
     if (e.speed == speed) return e.baud;
   }
-  return 0;  // a rate we never set ourselves; SetState replaces it anyway
-}
-
-// Milliseconds left until `deadline`, never negative.
-int RemainingMs(Clock::time_point deadline) {
-  // Rounded up, so a poll never returns just short of the deadline.
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+  return 0;  // a rate we never set ourselves; WriteSettings replaces it anyway
 }
 
 // Waits for `events` on `fd` until `deadline`. Returns the poll revents
@@ -97,13 +91,9 @@ class TermiosPort final : public PortBackend {
   TermiosPort(const TermiosPort&) = delete;
   TermiosPort& operator=(const TermiosPort&) = delete;
 
-  int SetupQueues() override { return 0; }  // the tty layer sizes its own buffers
-
   int Purge() override { return ::tcflush(fd_, TCIOFLUSH) == 0 ? 0 : errno; }
 
-  int SetTimeouts() override { return 0; }  // every wait is a poll deadline
-
-  int GetState(LineState& state) override {
+  int ReadSettings(LineState& state) override {
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) return errno;
     state.baud = BaudForSpeed(::cfgetospeed(&t));
@@ -111,7 +101,7 @@ class TermiosPort final : public PortBackend {
     return 0;
   }
 
-  int SetState(const LineState& state) override {
+  int WriteSettings(const LineState& state) override {
     speed_t speed{};
     if (!SpeedForBaud(state.baud, speed)) return EINVAL;
     termios t{};
@@ -135,7 +125,7 @@ class TermiosPort final : public PortBackend {
     return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
   }
 
-  int GetCts(bool& on) override {
+  int ReadCts(bool& on) override {
     int bits = 0;
     if (::ioctl(fd_, TIOCMGET, &bits) != 0) return errno;
     on = (bits & TIOCM_CTS) != 0;
@@ -164,31 +154,9 @@ class TermiosPort final : public PortBackend {
     return 0;
   }
 
-  int ReadByte(uint8_t& byte, int timeout_ms, ReadResult& result) override {
-    result = ReadResult::Timeout;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      const int revents = PollUntil(fd_, POLLIN, deadline);
-      if (revents < 0) return errno;
-      if (revents == 0) return 0;
-      if ((revents & POLLIN) == 0) return EIO;  // POLLHUP/POLLERR alone: unplugged
-      uint8_t b = 0;
-      const ssize_t r = ::read(fd_, &b, 1);
-      if (r == 1) {
-        byte = b;
-        result = ReadResult::Byte;
-        return 0;
-      }
-      // Readable but nothing to read is how a removed device shows itself.
-      if (r == 0) return EIO;
-      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-      if (Clock::now() >= deadline) return 0;
-    }
-  }
-
   // Takes whatever has arrived with each read, so a block costs a system
   // call per burst the driver hands over rather than one per byte.
-  int ReadBlock(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+  int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
     got = 0;
     const auto timeout = std::chrono::milliseconds(timeout_ms);
     auto deadline = Clock::now() + timeout;

@@ -3,11 +3,12 @@
 // The device is opened for exclusive, unbuffered, synchronous read and write
 // and every transfer is one byte per call. Nothing here waits on its own:
 // the device's time-outs bound every ReadFile (one byte, or none after the
-// read time-out) and every WriteFile (a byte that cannot leave within the
-// write time-out is given up). Errors are GetLastError codes.
+// read time-out a caller asked for) and every WriteFile (a byte that cannot
+// leave within the write time-out is given up). Errors are GetLastError
+// codes.
 //
-// The backend keeps the one copy of the device control block. GetState
-// refills it from the driver; SetState changes only the fields the serial
+// The backend keeps the one copy of the device control block. ReadSettings
+// refills it from the driver; WriteSettings changes only the fields the serial
 // routines own and writes the block back whole, so everything else keeps the
 // value the driver reported.
 #include <windows.h>
@@ -16,7 +17,7 @@
 #include <string>
 
 #include "link/backend.h"
-#include "link/port.h"
+#include "link/link.h"
 
 namespace vk::link {
 namespace {
@@ -38,25 +39,18 @@ class Win32Port final : public PortBackend {
   Win32Port(const Win32Port&) = delete;
   Win32Port& operator=(const Win32Port&) = delete;
 
-  int SetupQueues() override {
-    return SetupComm(handle_, kQueueSize, kQueueSize) ? 0 : LastErrorCode();
+  int Prepare(PrepareStep& failed) override {
+    failed = PrepareStep::QueueSizes;
+    if (!SetupComm(handle_, kQueueSize, kQueueSize)) return LastErrorCode();
+    failed = PrepareStep::Purge;
+    if (int e = Purge()) return e;
+    failed = PrepareStep::Timeouts;
+    return InstallReadTimeout(kReadTimeoutMs);
   }
 
   int Purge() override { return PurgeComm(handle_, kPurgeAll) ? 0 : LastErrorCode(); }
 
-  int SetTimeouts() override {
-    // With one byte asked per read, a read returns as soon as that byte is
-    // there, or after the read time-out with none.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = kReadTimeoutMs;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = kReadTimeoutMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
-    return SetCommTimeouts(handle_, &timeouts) ? 0 : LastErrorCode();
-  }
-
-  int GetState(LineState& state) override {
+  int ReadSettings(LineState& state) override {
     dcb_.DCBlength = sizeof dcb_;
     if (!GetCommState(handle_, &dcb_)) return LastErrorCode();
     state.baud = static_cast<int>(dcb_.BaudRate);
@@ -64,7 +58,7 @@ class Win32Port final : public PortBackend {
     return 0;
   }
 
-  int SetState(const LineState& state) override {
+  int WriteSettings(const LineState& state) override {
     // The flow-control and line fields, cleared in this order; the
     // handshake pair is then set from the state.
     dcb_.fOutxCtsFlow = 0;
@@ -91,7 +85,7 @@ class Win32Port final : public PortBackend {
     return EscapeCommFunction(handle_, on ? SETRTS : CLRRTS) ? 0 : LastErrorCode();
   }
 
-  int GetCts(bool& on) override {
+  int ReadCts(bool& on) override {
     DWORD status = 0;
     if (!GetCommModemStatus(handle_, &status)) return LastErrorCode();
     on = (status & MS_CTS_ON) != 0;
@@ -108,15 +102,19 @@ class Win32Port final : public PortBackend {
     return 0;
   }
 
-  int ReadByte(uint8_t& byte, int /*timeout_ms*/, ReadResult& result) override {
-    // The wait is the device's read time-out, installed by SetTimeouts.
-    result = ReadResult::Timeout;
-    uint8_t received = 0;
-    DWORD count = 0;
-    if (!ReadFile(handle_, &received, 1, &count, nullptr)) return LastErrorCode();
-    if (count == 1) {
-      byte = received;
-      result = ReadResult::Byte;
+  int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+    // One byte per call; each waits for the device's read time-out, which
+    // is installed anew only when a caller asks for another one.
+    got = 0;
+    if (timeout_ms != installed_timeout_ms_) {
+      if (int e = InstallReadTimeout(timeout_ms)) return e;
+    }
+    while (got < n) {
+      uint8_t received = 0;
+      DWORD count = 0;
+      if (!ReadFile(handle_, &received, 1, &count, nullptr)) return LastErrorCode();
+      if (count != 1) return 0;  // data[got] did not come in time
+      data[got++] = received;
     }
     return 0;
   }
@@ -131,8 +129,24 @@ class Win32Port final : public PortBackend {
   }
 
  private:
+  // With one byte asked per read, a read returns as soon as that byte is
+  // there, or after the read time-out with none; a write that cannot leave
+  // within the write time-out is given up.
+  int InstallReadTimeout(int timeout_ms) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = static_cast<DWORD>(timeout_ms);
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeout_ms);
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+    if (!SetCommTimeouts(handle_, &timeouts)) return LastErrorCode();
+    installed_timeout_ms_ = timeout_ms;
+    return 0;
+  }
+
   HANDLE handle_;
   DCB dcb_{};
+  int installed_timeout_ms_ = -1;
 };
 
 }  // namespace

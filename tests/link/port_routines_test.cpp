@@ -1,6 +1,7 @@
-// The serial routines of port.h over the termios backend, run in a child
-// process (they end the process on failure) against a pseudo-terminal whose
-// master side the test plays.
+// The serial routines of the link over the termios backend, run in the test
+// process against a pseudo-terminal whose master side the test plays. A
+// failing routine prints its message and throws the run's end, which the
+// runner turns into the exit code.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -9,28 +10,64 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
-#include <memory>
-#include <regex>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "link/backend.h"
+#include "frame/frame.h"
+#include "link/ending.h"
+#include "link/link.h"
 #include "pty_pair.h"
 #include "support/process.h"
 
 namespace {
 
+using vk::link::Leave;
+using vk::link::Link;
+using vk::link::RunEnd;
 using vklinktest::Bytes;
 using vklinktest::PtyPair;
 using vklinktest::PtyPeer;
 
 const char* const kNowhere = "rfc2217://127.0.0.1:1";
 
-vktest::RunResult RunDriver(const std::string& com1, std::vector<std::string> args,
-                            int timeout_ms = 10000) {
-  args.insert(args.begin(), vktest::TestBinDir() + "/link_driver");
-  return vktest::RunProgram(args, vktest::ToolEnv(com1), "/", "", timeout_ms);
+// COM1 names `com1`, the other ports a loopback address nothing listens on.
+void MapPorts(const std::string& com1) {
+  setenv("VK_COM1", com1.c_str(), 1);
+  for (const char* other : {"VK_COM2", "VK_COM3", "VK_COM4"}) setenv(other, kNowhere, 1);
+}
+
+// What a step printed, and the end it threw (none when it returned).
+struct Outcome {
+  std::string out;
+  std::optional<RunEnd> end;
+  long ms = 0;
+};
+
+Outcome Step(const std::function<void()>& step) {
+  Outcome o;
+  testing::internal::CaptureStdout();
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    step();
+  } catch (const RunEnd& end) {
+    o.end = end;
+  }
+  o.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
+  std::fflush(stdout);
+  o.out = testing::internal::GetCapturedStdout();
+  return o;
+}
+
+void ExpectEnd(const Outcome& o, Leave leave) {
+  ASSERT_TRUE(o.end.has_value()) << o.out;
+  EXPECT_EQ(o.end->code, 2);
+  EXPECT_EQ(o.end->leave, leave);
 }
 
 // The error a pty gives for modem-line requests, as the system reports it.
@@ -43,21 +80,15 @@ int PtyModemLineError(const std::string& slave) {
   return e;
 }
 
-// The number after "key=" in the line starting with `prefix`, or -1.
-long Field(const std::string& out, const std::string& prefix, const std::string& key) {
-  std::smatch m;
-  const std::regex re("(^|\n)" + prefix + "[^\n]*" + key + "=([0-9]+)");
-  return std::regex_search(out, m, re) ? std::atol(m[2].str().c_str()) : -1;
-}
-
 struct OpenFailureCase {
   const char* name;
   std::string com1;
-  std::vector<std::string> args;
+  int port;
+  int baud;
   std::string expected;
 };
 
-TEST(PortRoutines, OpenFailuresPrintTheStepAndExitTwo) {
+TEST(PortRoutines, OpenFailuresPrintTheStepAndEndDirectly) {
   PtyPair held;
   int error = 0;
   auto holder = vk::link::OpenTermiosPort(held.slave_path(), error);
@@ -69,67 +100,89 @@ TEST(PortRoutines, OpenFailuresPrintTheStepAndExitTwo) {
   pty.KeepSlaveOpen();
 
   const std::vector<OpenFailureCase> cases = {
-      {"missing device", "/nonexistent/tty", {"open", "1", "115200"},
-       "\nOpen Of /nonexistent/tty Failed: 2\n"},
-      {"port held by another user", held.slave_path(), {"open", "1", "115200"},
+      {"missing device", "/nonexistent/tty", 1, 115200, "\nOpen Of /nonexistent/tty Failed: 2\n"},
+      {"port held by another user", held.slave_path(), 1, 115200,
        "\nOpen Of " + held.slave_path() + " Failed: " + std::to_string(EWOULDBLOCK) + "\n"},
-      {"COM2 where nothing listens", pty.slave_path(), {"open", "2", "115200"},
+      {"COM2 where nothing listens", pty.slave_path(), 2, 115200,
        std::string("\nOpen Of ") + kNowhere + " Failed: " + std::to_string(ECONNREFUSED) + "\n"},
-      {"not a serial device", plain, {"open", "1", "115200"},
-       "\nPurgeComm() Failed: " + std::to_string(ENOTTY) + "\n"},
-      {"rate the driver lacks", pty.slave_path(), {"open", "1", "12345"},
+      {"not a serial device", plain, 1, 115200, "\nPurgeComm() Failed: " + std::to_string(ENOTTY) + "\n"},
+      {"rate the driver lacks", pty.slave_path(), 1, 12345,
        "\nSetCommState() Failed: " + std::to_string(EINVAL) + "\n"},
   };
   for (const OpenFailureCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const vktest::RunResult r = RunDriver(c.com1, c.args);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, c.expected);
+    MapPorts(c.com1);
+    Link link;
+    const Outcome o = Step([&] { link.OpenPort(c.port, c.baud); });
+    ExpectEnd(o, Leave::Direct);
+    EXPECT_EQ(o.out, c.expected);
+    EXPECT_FALSE(link.IsOpen());
+    // Nothing to put to rest: the code stands.
+    EXPECT_EQ(vk::frame::FinishRun(link, *o.end), 2);
   }
 }
 
 TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
   PtyPair pty;
   pty.KeepSlaveOpen();
-  for (const char* port : {"0", "5", "-1", "4711"}) {
+  MapPorts(pty.slave_path());
+  for (int port : {0, 5, -1, 4711}) {
     SCOPED_TRACE(port);
-    const vktest::RunResult r = RunDriver(pty.slave_path(), {"open", port, "115200", "tx", "c3"});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "open ok\ntx ok\n");
+    Link link;
+    const Outcome o = Step([&] {
+      link.OpenPort(port, 115200);
+      link.Transmit(0xC3);
+    });
+    EXPECT_FALSE(o.end.has_value()) << o.out;
     EXPECT_EQ(pty.Receive(1, 1000), Bytes{0xC3});
   }
 }
 
-struct LineFailureCase {
-  const char* name;
-  std::vector<std::string> args;
-  std::string expected_tail;
-};
-
 TEST(PortRoutines, ModemLineFailuresOnAPtyEndTheRunWithTwo) {
   PtyPair pty;
   pty.KeepSlaveOpen();
+  MapPorts(pty.slave_path());
   const int e = PtyModemLineError(pty.slave_path());
   ASSERT_GT(e, 0);
   const std::string rts_failed = "\nSetRtsSignal() Failed: " + std::to_string(e) + " \n";
-  const std::vector<LineFailureCase> cases = {
-      // Fatal directly: nothing after the message.
-      {"raise RTS", {"rts", "1"}, rts_failed},
-      {"clear RTS with level 2", {"rts", "2"}, rts_failed},
-      // Through ExitTool, whose own RTS clearing then fails too.
-      {"read CTS", {"cts"}, "\nCTSSignalSet() Failed: " + std::to_string(e) + "\n" + rts_failed},
-      // A good run still ends with 2 when the lines cannot be put to rest.
-      {"exit 0", {"exit", "0"}, rts_failed},
+  const std::string cts_failed = "\nCTSSignalSet() Failed: " + std::to_string(e) + "\n";
+
+  struct Case {
+    const char* name;
+    std::function<void(Link&)> step;
+    std::optional<Leave> leave;  // none: the step returns
+    std::string printed;
+    std::string finished;  // what the runner's way out adds
   };
-  for (const LineFailureCase& c : cases) {
+  const std::vector<Case> cases = {
+      // Direct: nothing after the message.
+      {"raise RTS", [](Link& l) { l.SetRtsSignal(1); }, Leave::Direct, rts_failed, ""},
+      {"clear RTS with level 2", [](Link& l) { l.SetRtsSignal(2); }, Leave::Direct, rts_failed, ""},
+      // Through ExitTool, whose own RTS clearing then fails too.
+      {"read CTS", [](Link& l) { (void)l.CTSSignalSet(); }, Leave::ExitTool, cts_failed, rts_failed},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> args = {"open", "1", "115200", "hs", "1"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const vktest::RunResult r = RunDriver(pty.slave_path(), args);
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, "open ok\nhs ok\n" + c.expected_tail);
+    Link link;
+    link.OpenPort(1, 115200);
+    link.EnableAuto_RTS_CTS(1);
+    const Outcome o = Step([&] { c.step(link); });
+    ExpectEnd(o, *c.leave);
+    EXPECT_EQ(o.out, c.printed);
+    int code = 0;
+    const Outcome finished = Step([&] { code = vk::frame::FinishRun(link, *o.end); });
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(finished.out, c.finished);
   }
+
+  // A good run still ends with 2 when the lines cannot be put to rest.
+  Link link;
+  link.OpenPort(1, 115200);
+  link.EnableAuto_RTS_CTS(1);
+  int code = -1;
+  const Outcome o = Step([&] { code = vk::frame::FinishRun(link, {0, Leave::ExitTool}); });
+  EXPECT_EQ(code, 2);
+  EXPECT_EQ(o.out, rts_failed);
   // The handshake switch itself works on a pty, and ExitTool took it off.
   termios t{};
   ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
@@ -139,29 +192,36 @@ TEST(PortRoutines, ModemLineFailuresOnAPtyEndTheRunWithTwo) {
 TEST(PortRoutines, BlocksPendingAndZeroLengthTransmit) {
   PtyPair pty;
   pty.KeepSlaveOpen();
+  MapPorts(pty.slave_path());
   PtyPeer peer(pty, {{0x5A, {0xA5}}});
-  const vktest::RunResult r =
-      RunDriver(pty.slave_path(), {"open", "1", "115200", "pending", "txb0", "txb", "00ff7f",
-                                   "tx", "5a", "pendwait", "1000", "rx", "1", "pending"});
-  EXPECT_EQ(r.exit_code, 0) << r.out;
-  const std::regex expected(
-      "open ok\npending 0 ms=\\d+\ntxb0 ok\ntxb ok\ntx ok\npendwait 1\nrx a5\npending 0 ms=\\d+\n");
-  EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
-  EXPECT_LT(Field(r.out, "pending 0", "ms"), 50) << "RxPending must not wait";
+  Link link;
+  link.OpenPort(1, 115200);
+  const Outcome pending = Step([&] { EXPECT_EQ(link.RxPending(), 0); });
+  EXPECT_LT(pending.ms, 50) << "RxPending must not wait";
+  const Bytes block{0x00, 0xFF, 0x7F};
+  link.TransmitBlock(block.data(), 0);
+  link.TransmitBlock(block.data(), 3);
+  link.Transmit(0x5A);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (link.RxPending() == 0 && std::chrono::steady_clock::now() < deadline) vk::link::SleepMs(5);
+  EXPECT_EQ(static_cast<uint8_t>(link.ReceiveWait()), 0xA5);
+  EXPECT_EQ(link.RxPending(), 0);
   EXPECT_EQ(peer.Received(), (Bytes{0x00, 0xFF, 0x7F, 0x5A}));
 }
 
 TEST(PortRoutines, BaudChangeReachesTheDriverAndPurges) {
   PtyPair pty;
   pty.KeepSlaveOpen();
+  MapPorts(pty.slave_path());
   PtyPeer peer(pty, {{0x5A, {0x01, 0x02, 0x03}}});
-  const vktest::RunResult r = RunDriver(
-      pty.slave_path(), {"open", "1", "115200", "tx", "5a", "pendwait", "1000", "sleep", "50",
-                         "baud", "38400", "pending"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(std::regex_match(r.out, std::regex("open ok\ntx ok\npendwait 1\nsleep ok\n"
-                                                 "baud ok\npending 0 ms=\\d+\n")))
-      << r.out;
+  Link link;
+  link.OpenPort(1, 115200);
+  link.Transmit(0x5A);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (link.RxPending() == 0 && std::chrono::steady_clock::now() < deadline) vk::link::SleepMs(5);
+  vk::link::SleepMs(50);
+  link.SetBaudRate(38400);
+  EXPECT_EQ(link.RxPending(), 0);
   termios t{};
   ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
@@ -170,28 +230,31 @@ TEST(PortRoutines, BaudChangeReachesTheDriverAndPurges) {
 TEST(PortRoutines, MissingBytesTimeOutAndKeepTheirPlaces) {
   PtyPair pty;
   pty.KeepSlaveOpen();
+  MapPorts(pty.slave_path());
   PtyPeer peer(pty, {{0x55, {0x01, 0x02}}});
-  const vktest::RunResult r =
-      RunDriver(pty.slave_path(), {"open", "1", "115200", "tx", "55", "rxb", "3"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(std::regex_match(r.out, std::regex("open ok\ntx ok\nrxb 01 02 ee ms=\\d+\n")))
-      << r.out;
+  Link link;
+  link.OpenPort(1, 115200);
+  link.Transmit(0x55);
+  Bytes buffer(3, 0xEE);
+  const Outcome o = Step([&] { link.ReceiveBlock(buffer.data(), 3); });
+  EXPECT_FALSE(o.end.has_value());
+  EXPECT_EQ(buffer, (Bytes{0x01, 0x02, 0xEE}));
   // One missing byte costs one read time-out.
-  const long ms = Field(r.out, "rxb", "ms");
-  EXPECT_GE(ms, 1950);
-  EXPECT_LT(ms, 3500);
+  EXPECT_GE(o.ms, 1950);
+  EXPECT_LT(o.ms, 3500);
 }
 
-TEST(PortRoutines, SilentTargetEndsReceiveWaitWithTwo) {
+TEST(PortRoutines, SilentTargetEndsReceiveWaitThroughExitTool) {
   PtyPair pty;
   pty.KeepSlaveOpen();
-  const vktest::RunResult r =
-      RunDriver(pty.slave_path(), {"open", "1", "115200", "rx", "1", "quit", "0"});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.out.rfind("open ok\n", 0), 0u);
-  EXPECT_EQ(r.out.find("rx "), std::string::npos) << "no byte may be handed back";
-  EXPECT_GE(r.elapsed_ms, 1950);
-  EXPECT_LT(r.elapsed_ms, 6000);
+  MapPorts(pty.slave_path());
+  Link link;
+  link.OpenPort(1, 115200);
+  const Outcome o = Step([&] { (void)link.ReceiveWait(); });
+  ExpectEnd(o, Leave::ExitTool);
+  EXPECT_EQ(o.out, "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n");
+  EXPECT_GE(o.ms, 1950);
+  EXPECT_LT(o.ms, 3500);
 }
 
 }  // namespace

@@ -19,9 +19,20 @@
 #include <thread>
 #include <vector>
 
+#include "link/backend.h"
+
 namespace vklinktest {
 
 using Bytes = std::vector<uint8_t>;
+
+// One byte through a backend's Read, with the outcome spelled out.
+enum class ReadResult { Byte, Timeout };
+inline int ReadByte(vk::link::PortBackend& port, uint8_t& byte, int timeout_ms, ReadResult& result) {
+  size_t got = 0;
+  const int e = port.Read(&byte, 1, timeout_ms, got);
+  result = got == 1 ? ReadResult::Byte : ReadResult::Timeout;
+  return e;
+}
 
 class PtyPair {
  public:

@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "link/backend.h"
+#include "link/link.h"
 #include "link/telnet.h"
+#include "pty_pair.h"
+#include "support/process.h"
 
 namespace {
 
@@ -26,7 +29,8 @@ namespace tn = vk::telnet;
 using vk::link::LineState;
 using vk::link::OpenRfc2217Port;
 using vk::link::PortBackend;
-using vk::link::ReadResult;
+using vklinktest::ReadByte;
+using vklinktest::ReadResult;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -180,7 +184,7 @@ class Rfc2217PortTest : public ::testing::Test {
     for (size_t i = 0; i < n; ++i) {
       uint8_t b = 0;
       ReadResult r = ReadResult::Timeout;
-      if (port_->ReadByte(b, timeout_ms, r) != 0 || r != ReadResult::Byte) break;
+      if (ReadByte(*port_, b, timeout_ms, r) != 0 || r != ReadResult::Byte) break;
       out.push_back(b);
     }
     return out;
@@ -232,12 +236,12 @@ TEST_F(Rfc2217PortTest, NegotiationIsAnsweredOnceAndUnknownOptionsRefused) {
 
 TEST_F(Rfc2217PortTest, LineSettingsGoOutWholeFirstThenByChange) {
   LineState state;
-  ASSERT_EQ(port_->GetState(state), 0);
+  ASSERT_EQ(port_->ReadSettings(state), 0);
   EXPECT_EQ(state.baud, 115200);
   EXPECT_FALSE(state.handshake);
 
   // A rate whose value holds an FF byte that must be doubled on the wire.
-  ASSERT_EQ(port_->SetState({0x0001C2FF, false}), 0);
+  ASSERT_EQ(port_->WriteSettings({0x0001C2FF, false}), 0);
   server_.ReadFor(1000, [](const Seen& s) { return s.Values(tn::kSetControl).size() >= 3; });
   {
     const Seen& s = server_.seen();
@@ -250,9 +254,9 @@ TEST_F(Rfc2217PortTest, LineSettingsGoOutWholeFirstThenByChange) {
   }
 
   server_.seen() = Seen{};
-  ASSERT_EQ(port_->SetState({38400, true}), 0);
-  ASSERT_EQ(port_->SetState({38400, true}), 0);  // same rate again: still sent
-  ASSERT_EQ(port_->GetState(state), 0);
+  ASSERT_EQ(port_->WriteSettings({38400, true}), 0);
+  ASSERT_EQ(port_->WriteSettings({38400, true}), 0);  // same rate again: still sent
+  ASSERT_EQ(port_->ReadSettings(state), 0);
   EXPECT_EQ(state.baud, 38400);
   EXPECT_TRUE(state.handshake);
   server_.ReadFor(300);
@@ -291,7 +295,7 @@ TEST_F(Rfc2217PortTest, ReadTimesOutWithoutData) {
   uint8_t b = 0x5A;
   ReadResult r = ReadResult::Byte;
   const auto start = Clock::now();
-  ASSERT_EQ(port_->ReadByte(b, 150, r), 0);
+  ASSERT_EQ(ReadByte(*port_, b, 150, r), 0);
   EXPECT_EQ(r, ReadResult::Timeout);
   EXPECT_EQ(b, 0x5A);
   EXPECT_GE(MsSince(start), 150);
@@ -311,7 +315,7 @@ class Rfc2217BlockRead : public Rfc2217PortTest, public ::testing::WithParamInte
 TEST_P(Rfc2217BlockRead, FillsEveryPlaceAndLeavesTheRestQueued) {
   LineState state;
   state.baud = 115200;
-  ASSERT_EQ(port_->SetState(state), 0);
+  ASSERT_EQ(port_->WriteSettings(state), 0);
   // 0xFF travels escaped; a notification in between is no data.
   Bytes block;
   for (int i = 0; i < 40; ++i) block.push_back(static_cast<uint8_t>(i * 37 + 0xFF));
@@ -332,7 +336,7 @@ TEST_P(Rfc2217BlockRead, FillsEveryPlaceAndLeavesTheRestQueued) {
   Bytes got_bytes(block.size(), 0xEE);
   size_t got = 0;
   const auto start = Clock::now();
-  const int e = port_->ReadBlock(got_bytes.data(), got_bytes.size(), 2000, got);
+  const int e = port_->Read(got_bytes.data(), got_bytes.size(), 2000, got);
   const long took = MsSince(start);
   sender.join();
   ASSERT_EQ(e, 0);
@@ -352,12 +356,12 @@ INSTANTIATE_TEST_SUITE_P(Pacing, Rfc2217BlockRead,
 TEST_F(Rfc2217PortTest, BlockReadStopsAtThePlaceWhoseByteIsLate) {
   LineState state;
   state.baud = 115200;
-  ASSERT_EQ(port_->SetState(state), 0);
+  ASSERT_EQ(port_->WriteSettings(state), 0);
   server_.SendData({0x01, 0x02, 0x03});
   Bytes buf(5, 0xEE);
   size_t got = 0;
   auto start = Clock::now();
-  ASSERT_EQ(port_->ReadBlock(buf.data(), buf.size(), 150, got), 0);
+  ASSERT_EQ(port_->Read(buf.data(), buf.size(), 150, got), 0);
   const long waited = MsSince(start);
   EXPECT_EQ(got, 3u);
   EXPECT_EQ(buf, (Bytes{0x01, 0x02, 0x03, 0xEE, 0xEE}));
@@ -367,11 +371,11 @@ TEST_F(Rfc2217PortTest, BlockReadStopsAtThePlaceWhoseByteIsLate) {
 
   server_.SendData({0x04, 0x05});
   start = Clock::now();
-  ASSERT_EQ(port_->ReadBlock(buf.data() + 3, 2, 2000, got), 0);
+  ASSERT_EQ(port_->Read(buf.data() + 3, 2, 2000, got), 0);
   EXPECT_EQ(got, 2u);
   EXPECT_EQ(buf, (Bytes{0x01, 0x02, 0x03, 0x04, 0x05}));
   EXPECT_LT(MsSince(start), 1000);
-  EXPECT_EQ(port_->ReadBlock(buf.data(), 0, 2000, got), 0);
+  EXPECT_EQ(port_->Read(buf.data(), 0, 2000, got), 0);
   EXPECT_EQ(got, 0u);
 }
 
@@ -383,20 +387,20 @@ TEST_F(Rfc2217PortTest, CtsFollowsModemStateNotifications) {
     const auto start = Clock::now();
     bool cts = !want;
     while (MsSince(start) < ms) {
-      if (port_->GetCts(cts) != 0) return false;
+      if (port_->ReadCts(cts) != 0) return false;
       if (cts == want) return true;
       usleep(2000);
     }
     return false;
   };
   bool cts = true;
-  ASSERT_EQ(port_->GetCts(cts), 0);
+  ASSERT_EQ(port_->ReadCts(cts), 0);
   EXPECT_FALSE(cts) << "no notification yet";
   notify(tn::kModemCts | tn::kModemDeltaCts);
   EXPECT_TRUE(cts_within(true, 1000));
   notify(0xB0);  // other lines change, CTS stays
   usleep(50 * 1000);
-  ASSERT_EQ(port_->GetCts(cts), 0);
+  ASSERT_EQ(port_->ReadCts(cts), 0);
   EXPECT_TRUE(cts);
   notify(tn::kModemDeltaCts);
   EXPECT_TRUE(cts_within(false, 1000));
@@ -408,7 +412,7 @@ TEST_F(Rfc2217PortTest, PollingCtsPromptsTheServerAtALimitedRate) {
   const auto start = Clock::now();
   bool cts = false;
   while (MsSince(start) < 450) {
-    ASSERT_EQ(port_->GetCts(cts), 0);
+    ASSERT_EQ(port_->ReadCts(cts), 0);
     usleep(1000);
   }
   server_.ReadFor(100);
@@ -444,11 +448,11 @@ TEST_F(Rfc2217PortTest, ServerClosingIsAnErrorAfterTheQueuedBytes) {
   uint8_t b = 0;
   ReadResult r = ReadResult::Byte;
   const auto start = Clock::now();
-  EXPECT_EQ(port_->ReadByte(b, 2000, r), ECONNRESET);
+  EXPECT_EQ(ReadByte(*port_, b, 2000, r), ECONNRESET);
   EXPECT_LT(MsSince(start), 1000);
   EXPECT_NE(port_->Write(&b, 1), 0);
   bool cts = false;
-  EXPECT_NE(port_->GetCts(cts), 0);
+  EXPECT_NE(port_->ReadCts(cts), 0);
 }
 
 TEST_F(Rfc2217PortTest, WriteGivesUpWhenTheServerStopsReading) {
@@ -564,6 +568,111 @@ TEST(Rfc2217PortOpen, HostsByNameAndLiteral) {
     EXPECT_EQ(server.seen().data, Bytes{0x42});
     server.CloseConnection();
   }
+}
+
+// The link over pyserial's RFC 2217 server side, a peer we did not write:
+// a loop port behind it echoes the data and mirrors RTS onto CTS.
+class PyserialPeer {
+ public:
+  PyserialPeer()
+      : process_({"/usr/bin/python3", std::string(VK_SOURCE_DIR) + "/tests/interop/pyserial_peer.py"}, true) {
+    setenv("VK_COM1", process_.Url().c_str(), 1);
+    for (const char* other : {"VK_COM2", "VK_COM3", "VK_COM4"}) setenv(other, "rfc2217://127.0.0.1:1", 1);
+  }
+  // After the link has gone: what the peer saw, by name.
+  std::string Finding(const std::string& key) {
+    if (findings_.empty()) findings_ = "\n" + process_.Finish(10000);
+    const size_t at = findings_.find("\n" + key + "=");
+    if (at == std::string::npos) return "(missing)";
+    const size_t from = at + key.size() + 2;
+    return findings_.substr(from, findings_.find('\n', from) - from);
+  }
+
+ private:
+  vktest::SimProcess process_;
+  std::string findings_;
+};
+
+std::string Hex(const Bytes& bytes) {
+  std::string out;
+  for (uint8_t b : bytes) {
+    std::array<char, 3> cell{};
+    std::snprintf(cell.data(), cell.size(), "%02x", b);
+    out += cell.data();
+  }
+  return out;
+}
+
+// CTS as the link reads it, polled until it is `want` or `limit_ms` passed;
+// the milliseconds it took, or -1.
+long WaitForCts(vk::link::Link& link, int want, int limit_ms) {
+  const auto start = Clock::now();
+  while (MsSince(start) < limit_ms) {
+    if (link.CTSSignalSet() == want) return MsSince(start);
+    vk::link::SleepMs(5);
+  }
+  return -1;
+}
+
+TEST(Rfc2217Pyserial, DataBothWaysWithTheEscapeByte) {
+  PyserialPeer peer;
+  const Bytes sent{0x7F, 0xFF, 0x00, 0xFF, 0xFF, 0x41, 0x0D, 0x0A};
+  Bytes echoed(sent.size() + 1, 0xEE);
+  {
+    vk::link::Link link;
+    link.OpenPort(1, 115200);
+    link.TransmitBlock(sent.data(), static_cast<int>(sent.size()));
+    for (size_t i = 0; i < sent.size(); ++i) echoed[i] = static_cast<uint8_t>(link.ReceiveWait());
+    link.Transmit(0xFF);
+    echoed.back() = static_cast<uint8_t>(link.ReceiveWait());
+  }
+  Bytes all = sent;
+  all.push_back(0xFF);
+  EXPECT_EQ(echoed, all);
+  EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
+  EXPECT_EQ(peer.Finding("received"), Hex(all));
+  // 8N1, no flow control, DTR off, every modem-state bit asked for.
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"bytesize", "8"}, {"parity", "N"}, {"stopbits", "1"}, {"rtscts", "0"}, {"dtr", "0"}, {"mask", "255"}})
+    EXPECT_EQ(peer.Finding(key), value) << key;
+}
+
+TEST(Rfc2217Pyserial, CtsFollowsRtsAndExitToolPutsTheLinesToRest) {
+  PyserialPeer peer;
+  {
+    vk::link::Link link;
+    link.OpenPort(1, 115200);
+    EXPECT_GE(WaitForCts(link, 0, 3000), 0);
+    link.SetRtsSignal(1);
+    const long on = WaitForCts(link, 1, 3000);
+    link.SetRtsSignal(0);
+    const long off = WaitForCts(link, 0, 3000);
+    EXPECT_TRUE(on >= 0 && on < 1500) << on;
+    EXPECT_TRUE(off >= 0 && off < 1500) << off;
+    link.EnableAuto_RTS_CTS(1);
+    EXPECT_EQ(link.ExitTool(0), 0);
+  }
+  EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
+  EXPECT_EQ(peer.Finding("rts"), "0");
+  EXPECT_EQ(peer.Finding("rtscts"), "0");
+}
+
+TEST(Rfc2217Pyserial, RateChangeReachesTheServerAndPurges) {
+  PyserialPeer peer;
+  {
+    vk::link::Link link;
+    link.OpenPort(1, 115200);
+    const Bytes before{0x01, 0x02, 0x03, 0x04, 0x05};
+    link.TransmitBlock(before.data(), 5);
+    vk::link::SleepMs(300);
+    link.SetBaudRate(38400);
+    // The echo of what went before the change is gone; the line goes on.
+    EXPECT_EQ(link.RxPending(), 0);
+    link.Transmit(0x09);
+    EXPECT_EQ(link.ReceiveWait(), 0x09);
+  }
+  EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
+  EXPECT_EQ(peer.Finding("baudrate"), "38400");
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ namespace {
 using vk::link::LineState;
 using vk::link::OpenTermiosPort;
 using vk::link::PortBackend;
-using vk::link::ReadResult;
+using vklinktest::ReadByte;
+using vklinktest::ReadResult;
 using vklinktest::Bytes;
 using vklinktest::PtyPair;
 using Clock = std::chrono::steady_clock;
@@ -43,7 +44,7 @@ class TermiosPortTest : public ::testing::Test {
     port_ = OpenTermiosPort(pty_.slave_path(), error);
     ASSERT_TRUE(port_) << "errno " << error;
     ASSERT_EQ(port_->Purge(), 0);
-    ASSERT_EQ(port_->SetState(state), 0);
+    ASSERT_EQ(port_->WriteSettings(state), 0);
   }
 
   // Waits (bounded) until the backend reports input.
@@ -72,7 +73,7 @@ struct StateCase {
   speed_t speed;
 };
 
-TEST_F(TermiosPortTest, SetStateLeavesARawEightBitLine) {
+TEST_F(TermiosPortTest, WriteSettingsLeavesARawEightBitLine) {
   // Start from a cooked line with everything on that the link must not have.
   termios cooked = MasterView();
   cooked.c_cflag |= HUPCL | PARENB | CSTOPB | CRTSCTS;
@@ -94,7 +95,7 @@ TEST_F(TermiosPortTest, SetStateLeavesARawEightBitLine) {
   };
   for (const StateCase& c : cases) {
     SCOPED_TRACE(c.state.baud);
-    ASSERT_EQ(port_->SetState(c.state), 0);
+    ASSERT_EQ(port_->WriteSettings(c.state), 0);
     const termios t = MasterView();
     EXPECT_EQ(cfgetospeed(&t), c.speed);
     EXPECT_EQ(cfgetispeed(&t), c.speed);
@@ -109,7 +110,7 @@ TEST_F(TermiosPortTest, SetStateLeavesARawEightBitLine) {
     EXPECT_EQ(t.c_cc[VTIME], 0);
 
     LineState back{0, !c.state.handshake};
-    ASSERT_EQ(port_->GetState(back), 0);
+    ASSERT_EQ(port_->ReadSettings(back), 0);
     EXPECT_EQ(back.baud, c.state.baud);
     EXPECT_EQ(back.handshake, c.state.handshake);
   }
@@ -117,8 +118,8 @@ TEST_F(TermiosPortTest, SetStateLeavesARawEightBitLine) {
 
 TEST_F(TermiosPortTest, UnsupportedRateIsRefusedAndLeavesTheLine) {
   Open({38400, false});
-  EXPECT_EQ(port_->SetState({12345, false}), EINVAL);
-  EXPECT_EQ(port_->SetState({0, false}), EINVAL);
+  EXPECT_EQ(port_->WriteSettings({12345, false}), EINVAL);
+  EXPECT_EQ(port_->WriteSettings({0, false}), EINVAL);
   const termios t = MasterView();
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
 }
@@ -136,7 +137,7 @@ TEST_F(TermiosPortTest, EveryByteValuePassesUnchangedBothWays) {
   for (size_t i = 0; i < all.size(); ++i) {
     uint8_t b = 0;
     ReadResult r = ReadResult::Timeout;
-    ASSERT_EQ(port_->ReadByte(b, 1000, r), 0);
+    ASSERT_EQ(ReadByte(*port_, b, 1000, r), 0);
     ASSERT_EQ(r, ReadResult::Byte) << "after " << i << " bytes";
     got.push_back(b);
   }
@@ -149,7 +150,7 @@ TEST_F(TermiosPortTest, ReadTimesOutOnASilentLineAndReturnsEarlyOnData) {
   uint8_t b = 0x5A;
   ReadResult r = ReadResult::Byte;
   auto start = Clock::now();
-  ASSERT_EQ(port_->ReadByte(b, 150, r), 0);
+  ASSERT_EQ(ReadByte(*port_, b, 150, r), 0);
   const long waited = MsSince(start);
   EXPECT_EQ(r, ReadResult::Timeout);
   EXPECT_EQ(b, 0x5A);
@@ -161,7 +162,7 @@ TEST_F(TermiosPortTest, ReadTimesOutOnASilentLineAndReturnsEarlyOnData) {
     (void)pty_.Send({0x42});
   });
   start = Clock::now();
-  const int e = port_->ReadByte(b, 2000, r);
+  const int e = ReadByte(*port_, b, 2000, r);
   const long took = MsSince(start);
   late.join();
   ASSERT_EQ(e, 0);
@@ -183,7 +184,7 @@ TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
   Bytes buf(6, 0xEE);
   size_t got = 0;
   auto start = Clock::now();
-  const int e = port_->ReadBlock(buf.data(), buf.size(), 200, got);
+  const int e = port_->Read(buf.data(), buf.size(), 200, got);
   const long took = MsSince(start);
   bursts.join();
   ASSERT_EQ(e, 0);
@@ -195,13 +196,13 @@ TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
   // Bytes beyond the block stay for the next read.
   ASSERT_TRUE(pty_.Send({0x61, 0x62, 0x63}));
   start = Clock::now();
-  ASSERT_EQ(port_->ReadBlock(buf.data(), 2, 2000, got), 0);
+  ASSERT_EQ(port_->Read(buf.data(), 2, 2000, got), 0);
   EXPECT_EQ(got, 2u);
   EXPECT_EQ(buf[0], 0x61);
   EXPECT_EQ(buf[1], 0x62);
   uint8_t b = 0;
   ReadResult r = ReadResult::Timeout;
-  ASSERT_EQ(port_->ReadByte(b, 1000, r), 0);
+  ASSERT_EQ(ReadByte(*port_, b, 1000, r), 0);
   EXPECT_EQ(r, ReadResult::Byte);
   EXPECT_EQ(b, 0x63);
   EXPECT_LT(MsSince(start), 1000);
@@ -217,13 +218,13 @@ TEST_F(TermiosPortTest, InputPendingAnswersAtOnceAndPurgeEmptiesIt) {
   ASSERT_TRUE(WaitPending(1000));
   uint8_t b = 0;
   ReadResult r = ReadResult::Timeout;
-  ASSERT_EQ(port_->ReadByte(b, 100, r), 0);
+  ASSERT_EQ(ReadByte(*port_, b, 100, r), 0);
   EXPECT_EQ(b, 0x01);
   EXPECT_TRUE(port_->InputPending());
 
   ASSERT_EQ(port_->Purge(), 0);
   EXPECT_FALSE(port_->InputPending());
-  ASSERT_EQ(port_->ReadByte(b, 100, r), 0);
+  ASSERT_EQ(ReadByte(*port_, b, 100, r), 0);
   EXPECT_EQ(r, ReadResult::Timeout);
 }
 
@@ -248,7 +249,7 @@ TEST_F(TermiosPortTest, UnpluggedLineIsAnErrorNotATimeOut) {
   uint8_t b = 0;
   ReadResult r = ReadResult::Timeout;
   const auto start = Clock::now();
-  EXPECT_EQ(port_->ReadByte(b, 2000, r), EIO);
+  EXPECT_EQ(ReadByte(*port_, b, 2000, r), EIO);
   EXPECT_LT(MsSince(start), 1000);
   const uint8_t x = 0x33;
   EXPECT_NE(port_->Write(&x, 1), 0);
@@ -264,7 +265,7 @@ TEST_F(TermiosPortTest, ModemLinesOfAPtyReportTheSystemError) {
   close(probe);
   ASSERT_NE(expected, 0);
   bool cts = true;
-  EXPECT_EQ(port_->GetCts(cts), expected);
+  EXPECT_EQ(port_->ReadCts(cts), expected);
   EXPECT_EQ(port_->SetRts(true), expected);
   EXPECT_EQ(port_->SetRts(false), expected);
 }

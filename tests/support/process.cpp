@@ -146,10 +146,16 @@ std::string BinDir() { return VK_BIN_DIR; }
 std::string TestBinDir() { return std::string(VK_BIN_DIR) + "/../testbin"; }
 
 SimProcess::SimProcess(const std::vector<std::string>& options) {
-  int out_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   std::vector<std::string> args{BinDir() + "/vksim", "--port", "0", "--idle-timeout", "120"};
   args.insert(args.end(), options.begin(), options.end());
+  Start(args);
+}
+
+SimProcess::SimProcess(const std::vector<std::string>& argv, bool) { Start(argv); }
+
+void SimProcess::Start(std::vector<std::string> args) {
+  int out_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   auto c_args = CStrings(args);
   pid_ = fork();
   if (pid_ == 0) {
@@ -185,7 +191,7 @@ SimProcess::SimProcess(const std::vector<std::string>& options) {
       output_.append(buffer, static_cast<size_t>(n));
     }
   }
-  if (port_ <= 0) throw std::runtime_error("vksim did not start: " + output_);
+  if (port_ <= 0) throw std::runtime_error(args[0] + " did not start: " + output_);
 }
 
 SimProcess::~SimProcess() {
@@ -205,6 +211,19 @@ std::string SimProcess::Output() {
     if (poll(&p, 1, 0) <= 0) break;
     const ssize_t n = read(out_fd_, buffer, sizeof buffer);
     if (n <= 0) break;
+    output_.append(buffer, static_cast<size_t>(n));
+  }
+  return output_;
+}
+
+std::string SimProcess::Finish(int timeout_ms) {
+  const long start = NowMs();
+  char buffer[4096];
+  while (NowMs() - start < timeout_ms) {
+    struct pollfd p {out_fd_, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = read(out_fd_, buffer, sizeof buffer);
+    if (n <= 0) break;  // the peer has ended
     output_.append(buffer, static_cast<size_t>(n));
   }
   return output_;

@@ -45,10 +45,13 @@ void CopyExecutable(const std::string& from, const std::string& to);
 std::string BinDir();
 std::string TestBinDir();
 
-// The board simulator as a child process, killed at the end of the test.
+// The board simulator (or another peer that first prints "... listening
+// on 127.0.0.1:PORT") as a child process, killed at the end of the test.
 class SimProcess {
  public:
   explicit SimProcess(const std::vector<std::string>& options);
+  // Any peer program: argv[0] is its path.
+  SimProcess(const std::vector<std::string>& argv, bool /*peer*/);
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
@@ -56,8 +59,12 @@ class SimProcess {
   std::string Url() const;
   // What the simulator printed so far (after the listening line).
   std::string Output();
+  // Waits at most timeout_ms for the peer to end; what it printed.
+  std::string Finish(int timeout_ms);
 
  private:
+  void Start(std::vector<std::string> argv);
+
   int pid_ = -1;
   int out_fd_ = -1;
   int port_ = 0;

@@ -10,7 +10,8 @@
 //   LoadStartAddress  01 AA AA AA AA, each echoed; <- checksum <- result
 //   EndDownload       03 -> ; <- 03 ; <- 03 (checksum) ; <- [FF...] result
 //                     (4 = the program is closed in flash)
-// Every failure prints its message, ends the session and exits with 2.
+// Every failure prints its message and ends the run through EndSession
+// with 2.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,9 @@
 
 #include "fourlane/filedate.h"
 #include "fourlane/reader.h"
+#include "link/link.h"
 
-namespace vkburn {
+namespace vk::vkburn {
 
 enum class Mode { Save, Fast };
 
@@ -29,13 +31,13 @@ constexpr uint8_t kCmdLoadData = 0x02;
 constexpr uint8_t kCmdEndDownload = 0x03;
 constexpr uint8_t kFileTypeProgram = 0x01;
 
-void StartDownload(const std::string& name, const vk::fourlane::FileDate& date);
+void StartDownload(link::Link& link, const std::string& name, const fourlane::FileDate& date);
 
 // Reads every record and sends it; prints the bytes-loaded line. Returns
 // the address of the last record read (the start address after a complete
 // program).
-uint32_t DownloadRecords(vk::fourlane::LaneFiles& files, Mode mode);
+uint32_t DownloadRecords(link::Link& link, fourlane::LaneFiles& files, Mode mode);
 
-void EndDownload();
+void EndDownload(link::Link& link);
 
-}  // namespace vkburn
+}  // namespace vk::vkburn

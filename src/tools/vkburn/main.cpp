@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 #include "download.h"
@@ -11,25 +10,26 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
-#include "link/port.h"
 
+namespace vk::vkburn {
 namespace {
 
-constexpr int kRefused = 2;
+[[noreturn]] void Refuse() { link::EndRun(link::kExitFailure, link::Leave::Direct); }
 
 // The .X0 file's modification time in local time.
-vk::fourlane::FileDate X0FileDate(const std::string& x0_name) {
+fourlane::FileDate X0FileDate(const std::string& x0_name) {
   FILE* file = std::fopen(x0_name.c_str(), "rb");
   if (!file) {
     std::printf("\nCan't Open File %s\n", x0_name.c_str());
-    std::exit(kRefused);
+    Refuse();
   }
   struct stat st {};
-  if (fstat(fileno(file), &st) != 0) {
-    std::printf("\nInvalid Handle At File %s\n", x0_name.c_str());
-    std::exit(kRefused);
-  }
+  const bool stated = fstat(fileno(file), &st) == 0;
   std::fclose(file);
+  if (!stated) {
+    std::printf("\nInvalid Handle At File %s\n", x0_name.c_str());
+    Refuse();
+  }
   std::tm local {};
   const std::time_t modified = st.st_mtime;
 #ifdef _WIN32
@@ -37,33 +37,31 @@ vk::fourlane::FileDate X0FileDate(const std::string& x0_name) {
 #else
   localtime_r(&modified, &local);
 #endif
-  vk::fourlane::FileDate date;
-  if (const char* error = vk::fourlane::ParseTimeText(vk::fourlane::TimeText(local), date)) {
+  fourlane::FileDate date;
+  if (const char* error = fourlane::ParseTimeText(fourlane::TimeText(local), date)) {
     std::printf("%s", error);
-    std::exit(kRefused);
+    Refuse();
   }
   return date;
 }
 
-}  // namespace
+link::RunEnd Burn(frame::Frame& frame) {
+  fourlane::SourceName source{frame.name_typed, frame.name};
+  fourlane::SettleSourceName(source);
+  const fourlane::FileDate date = X0FileDate(fourlane::LaneFileName(source, 0));
+  fourlane::LaneFiles files;
+  fourlane::OpenLaneFiles(source, files);
 
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkburn, argc, argv);
-
-  vk::fourlane::SourceName source{frame.name_typed, frame.name};
-  vk::fourlane::SettleSourceName(source);
-  const vk::fourlane::FileDate date = X0FileDate(vk::fourlane::LaneFileName(source, 0));
-  vk::fourlane::LaneFiles files;
-  vk::fourlane::OpenLaneFiles(source, files);
-
-  ConnectFrame(frame);
-  DrainInput();
-  const vkburn::Mode mode = frame.settings.mode == 'f' ? vkburn::Mode::Fast : vkburn::Mode::Save;
-  vkburn::StartDownload(source.upper, date);
-  const uint32_t start = vkburn::DownloadRecords(files, mode);
-  vkburn::EndDownload();
-  EndSession();
-
-  vk::fourlane::FinishLoad(source, start, files, frame.download_start_ms);
+  link::Link& link = frame::ConnectFrame(frame);
+  const Mode mode = frame.settings.mode == 'f' ? Mode::Fast : Mode::Save;
+  StartDownload(link, source.upper, date);
+  const uint32_t start = DownloadRecords(link, files, mode);
+  EndDownload(link);
+  frame::EndSession(link);
+  return fourlane::FinishLoad(source, start, files, frame.download_start_ms);
 }
+
+}  // namespace
+}  // namespace vk::vkburn
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkburn, argc, argv, vk::vkburn::Burn); }

@@ -6,24 +6,24 @@
 #include "frame/frame.h"
 #include "tools/vkcheck/report.h"
 
+namespace vk::vkcheck {
 namespace {
 
 constexpr uint8_t kCmdCheckFlash = 0x0A;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkcheck, argc, argv);
-  ConnectFrame(frame);
-  DrainInput();
-
-  Exchange exchange(EchoRule::ReportAndGoOn, kBlankLineTexts);
+link::RunEnd Check(frame::Frame& frame) {
+  link::Link& link = frame::ConnectFrame(frame);
+  frame::Exchange exchange(link, frame::kUtilityRules);
   exchange.Command(kCmdCheckFlash);
 
-  vk::vkcheck::ReportReader reader(exchange.sum());
-  while (!reader.Complete()) reader.Add(ReceiveByte());
-  vk::vkcheck::PrintReport(stdout, reader.report());
-  CompareChecksum(reader.sum(), reader.received_checksum(), "\n\n");
-  EndSessionAndExit(reader.report().HasFileErrors() ? -2 : 0);
+  ReportReader reader(exchange.sum());
+  while (!reader.Complete()) reader.Add(frame::ReceiveByte(link));
+  PrintReport(stdout, reader.report());
+  frame::CompareChecksum(reader.sum(), reader.received_checksum(), "\n\n");
+  return {reader.report().HasFileErrors() ? link::kExitAltOutcome : 0, link::Leave::EndSession};
 }
+
+}  // namespace
+}  // namespace vk::vkcheck
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkcheck, argc, argv, vk::vkcheck::Check); }

@@ -1,15 +1,13 @@
 #include "tools/vkcheck/report.h"
 
+#include "frame/exchange.h"
+#include "link/bytes.h"
+
 namespace vk::vkcheck {
 namespace {
 
-constexpr uint8_t kBusyFiller = 0xFF;
 constexpr uint8_t kAutostartSound = 0;
 constexpr uint8_t kAutostartChecksumError = 1;
-
-uint32_t BigEndian(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 void PrintAutostart(std::FILE* out, uint8_t status) {
   if (status == kAutostartChecksumError)
@@ -50,13 +48,13 @@ void ReportReader::Add(uint8_t byte) {
       header_[field_++] = byte;
       if (field_ == header_.size()) {
         report_.file_count = header_[0];
-        report_.common_size = BigEndian(&header_[1]);
-        report_.free_size = BigEndian(&header_[5]);
+        report_.common_size = bytes::Get32(&header_[1]);
+        report_.free_size = bytes::Get32(&header_[5]);
         step_ = Step::NameOrEnd;
       }
       return;
     case Step::NameOrEnd:
-      if (byte == kBusyFiller) return;
+      if (byte == frame::kBusyFiller) return;
       Sum(byte);
       if (byte == 0) {
         field_ = 0;

@@ -1,14 +1,12 @@
 #include "tools/vklist/listing.h"
 
+#include "link/bytes.h"
+
 namespace vk::vklist {
 namespace {
 
 constexpr uint8_t kProgramType = 1;
 constexpr size_t kNameWidth = 16;
-
-uint32_t BigEndian(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 void PrintName(std::FILE* out, const std::string& name) {
   for (char c : name) std::fprintf(out, "%c", c);
@@ -62,7 +60,7 @@ void DirectoryReply::Add(uint8_t byte) {
           entry_.type = fields_[0];
           entry_.date = {fields_[1], fields_[2], fields_[3]};
           entry_.time = {fields_[4], fields_[5], fields_[6]};
-          entry_.size = BigEndian(&fields_[7]);
+          entry_.size = bytes::Get32(&fields_[7]);
           directory_.entries.push_back(std::move(entry_));
         }
         entry_ = {};
@@ -82,7 +80,7 @@ void DirectoryReply::Add(uint8_t byte) {
       Keep(byte);
       fields_[field_++] = byte;
       if (field_ == 4) {
-        if (!overflow_) directory_.free_bytes = BigEndian(fields_.data());
+        if (!overflow_) directory_.free_bytes = bytes::Get32(fields_.data());
         step_ = Step::Trailing;
       }
       return;

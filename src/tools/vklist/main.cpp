@@ -5,34 +5,35 @@
 #include "frame/frame.h"
 #include "tools/vklist/listing.h"
 
+namespace vk::vklist {
 namespace {
+
+using link::Leave;
 
 constexpr uint8_t kCmdListDirectory = 0x08;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  using vk::vklist::DirectoryReply;
-  Frame frame = StartFrame(Tool::Vklist, argc, argv);
-  ConnectFrame(frame);
-  DrainInput();
-
-  Exchange exchange(EchoRule::ReportAndGoOn, kBlankLineTexts);
+link::RunEnd List(frame::Frame& frame) {
+  link::Link& link = frame::ConnectFrame(frame);
+  frame::Exchange exchange(link, frame::kUtilityRules);
   exchange.Command(kCmdListDirectory);
   exchange.Checksum();
 
   DirectoryReply reply;
-  while (!reply.Complete()) reply.Add(ReceiveByte());
+  while (!reply.Complete()) reply.Add(frame::ReceiveByte(link));
   if (reply.NoFiles()) {
     std::printf("\nNo Files Present On Target Flash\n");
-    EndSessionAndExit(0);
+    return {0, Leave::EndSession};
   }
-  CompareChecksum(reply.sum(), reply.received_checksum(), "\n");
+  frame::CompareChecksum(reply.sum(), reply.received_checksum(), "\n");
   if (reply.Overflow()) {
-    std::printf("\nERROR: DIRECTORY REPLY LONGER THAN %zu BYTES, NOT LISTED\n", vk::vklist::kStoreBytes);
-    EndSessionAndExit(2);
+    std::printf("\nERROR: DIRECTORY REPLY LONGER THAN %zu BYTES, NOT LISTED\n", kStoreBytes);
+    return {link::kExitFailure, Leave::EndSession};
   }
-  vk::vklist::PrintListing(stdout, reply.directory());
-  EndSessionAndExit(-2);
+  PrintListing(stdout, reply.directory());
+  return {link::kExitAltOutcome, Leave::EndSession};
 }
+
+}  // namespace
+}  // namespace vk::vklist
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vklist, argc, argv, vk::vklist::List); }

@@ -6,44 +6,43 @@
 #include "frame/exchange.h"
 #include "frame/frame.h"
 
+namespace vk::vkname {
 namespace {
 
 constexpr uint8_t kCmdRenameProgram = 0x06;
 
 enum Result : uint8_t { kNotPresent = 0, kRenamed = 1, kNameExists = 2 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkname, argc, argv);
-  ConnectFrame(frame);
-  DrainInput();
-
-  Exchange exchange(EchoRule::ReportAndGoOn, kBlankLineTexts);
+link::RunEnd Rename(frame::Frame& frame) {
+  link::Link& link = frame::ConnectFrame(frame);
+  frame::Exchange exchange(link, frame::kUtilityRules);
   exchange.Command(kCmdRenameProgram);
   exchange.Text(frame.name);
   exchange.Text(frame.new_name);
   exchange.Checksum();
 
-  std::printf("\nTarget Is Working...");
-  std::fflush(stdout);
+  frame::PrintTargetWorking();
   const uint8_t result = exchange.Result(true);
-  int code = 2;
+  int code = link::kExitFailure;
   switch (result) {
     case kNotPresent:
-      std::printf("\n\nProgram Name %s Is Not Present On Target\n", frame.name.c_str());
+      frame::PrintNotPresent("\n\n", frame.name.c_str());
       break;
     case kRenamed:
-      std::printf("  Done.\n");
-      code = -2;
+      frame::PrintDone();
+      code = link::kExitAltOutcome;
       break;
     case kNameExists:
       std::printf("\n\nProgram Name %s Already Exists On Target\n", frame.new_name.c_str());
       break;
     default:
-      std::printf("\n\nERROR: UNKNOWN RESULT CODE 0x%02x RECEIVED\n\n", result);
+      frame::PrintUnknownResultCode("\n\n", result, "\n\n");
       break;
   }
-  EndSessionAndExit(code);
+  return {code, link::Leave::EndSession};
 }
+
+}  // namespace
+}  // namespace vk::vkname
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkname, argc, argv, vk::vkname::Rename); }

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "fourlane/reader.h"
+#include "link/link.h"
 
-namespace vkram {
+namespace vk::vkram {
 
 constexpr uint8_t kCmdData = 0x00;
 constexpr uint8_t kCmdStart = 0x05;
 constexpr uint8_t kClosingByte = 0x05;
-constexpr int kInputEnded = -2;
 
 struct Download {
   uint32_t address = 0;      // of the record read last: at the end, the entry address
@@ -32,13 +32,12 @@ struct Download {
   std::vector<uint8_t> message;
 };
 
-// Reads the next record, sends it and checks the answer. Returns the
-// length of the data message sent, or kInputEnded at the end of the input
-// and after the start message.
-int DownloadRecord(vk::fourlane::LaneFiles& files, Download& download);
+// Reads the next record, sends it and checks the answer. False at the end
+// of the input and after the start message.
+bool DownloadRecord(link::Link& link, fourlane::LaneFiles& files, Download& download);
 
 // Sends record after record until the start message or the end of the
 // input, then prints the bytes loaded.
-void DownloadProgram(vk::fourlane::LaneFiles& files, Download& download);
+void DownloadProgram(link::Link& link, fourlane::LaneFiles& files, Download& download);
 
-}  // namespace vkram
+}  // namespace vk::vkram

@@ -4,36 +4,31 @@
 
 #include "download.h"
 #include "fourlane/source.h"
-#include "frame/exchange.h"
 #include "frame/frame.h"
-#include "link/port.h"
 
+namespace vk::vkram {
 namespace {
 
-constexpr int kFailure = 2;
+link::RunEnd RamLoad(frame::Frame& frame) {
+  fourlane::SourceName source{frame.name_typed, frame.name};
+  fourlane::SettleSourceName(source);
+  fourlane::LaneFiles files;
+  fourlane::OpenLaneFiles(source, files);
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkram, argc, argv);
-
-  vk::fourlane::SourceName source{frame.name_typed, frame.name};
-  vk::fourlane::SettleSourceName(source);
-  vk::fourlane::LaneFiles files;
-  vk::fourlane::OpenLaneFiles(source, files);
-
-  ConnectFrame(frame);
-  DrainInput();
-  vkram::Download download;
-  vkram::DownloadProgram(files, download);
-
+  link::Link& link = frame::ConnectFrame(frame);
+  Download download;
+  DownloadProgram(link, files, download);
   if (!download.started) {
     // The input ended without a termination record: the words are in RAM
     // but nothing told the board where to start.
     std::printf("\nERROR: No Start Address Found In %s.X0...X3, Program Not Started\n", source.upper.c_str());
-    vk::fourlane::CloseLaneFiles(files);
-    vk::link::ExitTool(kFailure);
+    files.Close();
+    return {link::kExitFailure, link::Leave::ExitTool};
   }
-  vk::fourlane::FinishLoad(source, download.address, files, frame.download_start_ms);
+  return fourlane::FinishLoad(source, download.address, files, frame.download_start_ms);
 }
+
+}  // namespace
+}  // namespace vk::vkram
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkram, argc, argv, vk::vkram::RamLoad); }

@@ -3,43 +3,43 @@
 
 #include "frame/exchange.h"
 #include "frame/frame.h"
-#include "link/port.h"
 
+namespace vk::vkstart {
 namespace {
 
 constexpr uint8_t kCmdStartProgram = 0x05;
 
 enum Result : uint8_t { kNotPresent = 0, kStarted = 1, kNotExecutable = 2 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkstart, argc, argv);
-  ConnectFrame(frame);
-  DrainInput();
-
-  Exchange exchange(EchoRule::ReportAndGoOn);
+link::RunEnd Start(frame::Frame& frame) {
+  link::Link& link = frame::ConnectFrame(frame);
+  frame::Exchange exchange(link, {});
   exchange.Command(kCmdStartProgram);
   exchange.Text(frame.name);
   exchange.Checksum();
   const uint8_t result = exchange.Result(false);
 
-  int code = 2;
+  // A started program ends the run with 2 as well: scripts rely on it.
+  int code = link::kExitFailure;
   switch (result) {
     case kNotPresent:
-      std::printf("\nProgram Name %s Is Not Present On Target\n", frame.name.c_str());
+      frame::PrintNotPresent("\n", frame.name.c_str());
       break;
     case kStarted:
       std::printf("\n%s Started On Target.\n", frame.name.c_str());
       break;
     case kNotExecutable:
       std::printf("\n%s Is Not An Executable Program\n", frame.name.c_str());
-      code = -2;
+      code = link::kExitAltOutcome;
       break;
     default:
-      std::printf("\nERROR: UNKNOWN RESULT CODE 0x%02x RECEIVED\n", result);
+      frame::PrintUnknownResultCode("\n", result, "\n");
       break;
   }
-  EndSessionAndExit(code);
+  return {code, link::Leave::EndSession};
 }
+
+}  // namespace
+}  // namespace vk::vkstart
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkstart, argc, argv, vk::vkstart::Start); }

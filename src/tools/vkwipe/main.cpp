@@ -8,53 +8,46 @@
 #include "frame/exchange.h"
 #include "frame/frame.h"
 
+namespace vk::vkwipe {
 namespace {
 
+using link::kExitFailure;
+using link::Leave;
+
 constexpr uint8_t kCmdFormatFlash = 0x09;
+constexpr std::array<uint8_t, 3> kConfirmation{0x00, 0xFF, 0x55};
 
-struct Confirmation {
-  uint8_t byte;
-  const char* echo_error;  // the byte received fills it
-};
-
-constexpr std::array<Confirmation, 3> kConfirmation{{
-    {0x00, "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x%02x\n\n"},
-    {0xFF, "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0xFF RECEIVED DATA:0x%02x\n\n"},
-    {0x55, "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x55 RECEIVED DATA:0x%02x\n\n"},
-}};
+// The sum takes the bytes sent; a wrong echo ends the run. The message
+// shows the byte sent in upper case ("0xFF").
+constexpr frame::ExchangeRules kRules{
+    .sum = frame::SumOf::Sent,
+    .wrong_echo = frame::WrongEcho::EndRun,
+    .echo_error = {.before = "\n", .after = "\n\n", .sent_upper_case = true},
+    .checksum_line_end = "\n\n"};
 
 enum Result : uint8_t { kFailed = 0, kFormatted = 1 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace vk::frame;
-  Frame frame = StartFrame(Tool::Vkwipe, argc, argv);
-  ConnectFrame(frame);
-  DrainInput();
-
-  Exchange exchange(EchoRule::Fatal, kBlankLineTexts);
+link::RunEnd Wipe(frame::Frame& frame) {
+  link::Link& link = frame::ConnectFrame(frame);
+  frame::Exchange exchange(link, kRules);
   exchange.Command(kCmdFormatFlash);
-  for (const Confirmation& c : kConfirmation) {
-    const uint8_t echo = exchange.Send(c.byte);
-    if (echo != c.byte) {
-      std::printf(c.echo_error, echo);
-      EndSessionAndExit(2);
-    }
-  }
-  if (!exchange.Checksum()) EndSessionAndExit(2);
+  for (uint8_t byte : kConfirmation) exchange.Parameter(byte);
+  if (!exchange.Checksum()) return {kExitFailure, Leave::EndSession};
 
-  std::printf("\nTarget Is Working...");
-  std::fflush(stdout);
+  frame::PrintTargetWorking();
   const uint8_t result = exchange.Result(true);
-  int code = 2;
   if (result == kFormatted) {
-    std::printf("  Done.\n");
-    code = -2;
-  } else if (result == kFailed) {
-    std::printf("\n\nERROR DURING FORMATTING ON TARGET\n\n");
-  } else {
-    std::printf("\n\nERROR: UNKNOWN RESULT CODE 0x%02x RECEIVED\n\n", result);
+    frame::PrintDone();
+    return {link::kExitAltOutcome, Leave::EndSession};
   }
-  EndSessionAndExit(code);
+  if (result == kFailed)
+    std::printf("\n\nERROR DURING FORMATTING ON TARGET\n\n");
+  else
+    frame::PrintUnknownResultCode("\n\n", result, "\n\n");
+  return {kExitFailure, Leave::EndSession};
 }
+
+}  // namespace
+}  // namespace vk::vkwipe
+
+int main(int argc, char** argv) { return vk::frame::RunTool(vk::frame::Tool::Vkwipe, argc, argv, vk::vkwipe::Wipe); }

@@ -1,0 +1,76 @@
+// Serial link: the one serial port of a run.
+//
+// How a run uses it: OpenPort once with the port number and the stored baud
+// rate; ConnectTarget (connect.h) pulses RTS, waits for CTS and finds the
+// rate; then every command exchange is Transmit / ReceiveWait byte by byte
+// (TransmitBlock / ReceiveBlock for the flash loader's fast mode). At the
+// end ExitTool puts the handshake and RTS back to rest.
+//
+// A failure prints the routine's message on standard output and ends the
+// run with exit code 2 (ending.h), either directly or through ExitTool (the
+// table in link.cpp). A time-out of a single read is not a failure for
+// ReceiveBlock (the place keeps its content); for ReceiveWait it is: the
+// target did not answer, so the run ends through ExitTool.
+//
+// Port numbers 1 to 4 name COM1..COM4; any other number is COM1. COMn opens
+// the device or rfc2217:// URL in the environment variable VK_COMn when it is
+// set, else the platform's default device (port_names.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "link/backend.h"
+
+namespace vk::link {
+
+constexpr int kReadTimeoutMs = 2000;
+constexpr int kWriteTimeoutMs = 100;
+constexpr int kQueueSize = 4096;
+
+class Link {
+ public:
+  Link();
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  void OpenPort(int port, int baud);
+  bool IsOpen() const { return port_ != nullptr; }
+
+  void SetBaudRate(int baud);
+  void EnableAuto_RTS_CTS(int on);
+  void SetRtsSignal(int level);
+  int CTSSignalSet();
+  void Transmit(int byte);
+  // Transmit of each byte in turn, handed to the port in one write: the same
+  // bytes on the line without a system call per byte. A failure is reported
+  // as Transmit's.
+  void TransmitBytes(const uint8_t* data, int length);
+  void TransmitBlock(const uint8_t* data, int length);
+  char ReceiveWait();
+  void ReceiveBlock(uint8_t* buffer, int length);
+  int RxPending();
+
+  // Puts the handshake and RTS back to rest when the port is open and
+  // returns the code the process ends with: `code`, or 2 when a line step
+  // failed (its message printed).
+  int ExitTool(int code) noexcept;
+
+  // True for the session's first command byte only: the monitor may send
+  // its 7F fillers before that one echo.
+  bool TakeFirstCommand();
+
+ private:
+  PortBackend& Port();
+
+  std::unique_ptr<PortBackend> port_;
+  // The link's copy of the line settings. OpenPort and SetBaudRate refill it
+  // from the driver; EnableAuto_RTS_CTS changes it in memory only.
+  LineState state_;
+  bool first_command_ = true;
+};
+
+void SleepMs(int ms);
+
+}  // namespace vk::link
