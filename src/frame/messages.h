@@ -9,7 +9,7 @@
 
 namespace vk::frame {
 
-// Where an echo error stands, and the two odd layouts some places use.
+// Where an echo error stands, and two odd layouts.
 struct EchoErrorStyle {
   const char* before = "\n";
   const char* after = "\n";
@@ -41,10 +41,7 @@ inline void PrintNotPresent(const char* before, const char* name) {
 }
 
 // The flash utilities' progress while the target works, and its good end.
-inline void PrintTargetWorking() {
-  std::printf("\nTarget Is Working...");
-  std::fflush(stdout);
-}
+inline void PrintTargetWorking() { std::printf("\nTarget Is Working..."); std::fflush(stdout); }
 inline void PrintDone() { std::printf("  Done.\n"); }
 
 }  // namespace vk::frame

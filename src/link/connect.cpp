@@ -14,15 +14,11 @@ namespace {
 struct KeyWatch {
   KeyWatch() { ConsoleBegin(); }
   ~KeyWatch() { ConsoleEnd(); }
-  KeyWatch(const KeyWatch&) = delete;
-  KeyWatch& operator=(const KeyWatch&) = delete;
 };
 
 void EndIfKeyPressed() {
   if (ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
 }
-
-}  // namespace
 
 int WaitTargetReady(Link& link) {
   link.SetRtsSignal(1);
@@ -74,6 +70,8 @@ int TrySync(Link& link, Connection& connection, int attempts, int& attempt_count
   }
   return 0;
 }
+
+}  // namespace
 
 int ConnectTarget(Link& link, Connection& connection) {
   KeyWatch keys;

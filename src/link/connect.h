@@ -38,8 +38,5 @@ struct Connection {
 
 // Returns the number of sync attempts made, the answered one included.
 int ConnectTarget(Link& link, Connection& connection);
-int WaitTargetReady(Link& link);
-int TrySync(Link& link, Connection& connection, int attempts, int& attempt_counter);
-int SyncEchoReceived(Link& link, uint8_t sync_byte);
 
 }  // namespace vk::link
