@@ -62,15 +62,23 @@ class PortBackend {
   virtual bool InputPending() = 0;
 };
 
+// Why an open failed: the platform's error code, and for a network serial
+// server what it said before it refused or closed (for the diagnostics).
+struct OpenError {
+  int code = 0;
+  std::string server_text;
+};
+
 // Opens the device or URL named `name`: rfc2217://HOST:PORT selects the
 // network backend, anything else the local serial device (a device path on
 // POSIX systems; on Windows a device name such as COM3 or \\.\COM12, used
-// as given). On failure returns null and sets `error`.
-std::unique_ptr<PortBackend> OpenBackend(const std::string& name, int& error);
+// as given). On failure returns null and fills `error`.
+std::unique_ptr<PortBackend> OpenBackend(const std::string& name, OpenError& error);
 
 // Each built only on its own platform.
 std::unique_ptr<PortBackend> OpenTermiosPort(const std::string& path, int& error);
 std::unique_ptr<PortBackend> OpenWin32Port(const std::string& name, int& error);
-std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error);
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error,
+                                             std::string* server_text = nullptr);
 
 }  // namespace vk::link

@@ -60,10 +60,10 @@ PortBackend& Link::Port() {
 
 void Link::OpenPort(int port, int baud) {
   const std::string name = PortDeviceName(port);
-  int error = 0;
+  OpenError error;
   std::unique_ptr<PortBackend> opened = OpenBackend(name, error);
   if (!opened) {
-    std::printf("\nOpen Of %s Failed: %d\n", name.c_str(), error);
+    std::printf("\nOpen Of %s Failed: %d\n", name.c_str(), error.code);
     EndRun(kExitFailure, Leave::Direct);
   }
   PrepareStep step = PrepareStep::QueueSizes;
@@ -164,12 +164,12 @@ void SleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::unique_ptr<PortBackend> OpenBackend(const std::string& name, int& error) {
-  if (IsRfc2217Url(name)) return OpenRfc2217Port(name, error);
+std::unique_ptr<PortBackend> OpenBackend(const std::string& name, OpenError& error) {
+  if (IsRfc2217Url(name)) return OpenRfc2217Port(name, error.code, &error.server_text);
 #ifdef _WIN32
-  return OpenWin32Port(name, error);
+  return OpenWin32Port(name, error.code);
 #else
-  return OpenTermiosPort(name, error);
+  return OpenTermiosPort(name, error.code);
 #endif
 }
 

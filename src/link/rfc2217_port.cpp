@@ -6,8 +6,14 @@
 // queue, negotiations answered at once, modem-state notifications into the
 // cached CTS bit. Outgoing bytes collect in one buffer that every send path
 // drains, so answers produced while reading never recurse into a send.
-// Nothing waits for an acknowledgement: servers differ in which commands
-// they answer, and a missing answer must not stall the line.
+// Apart from the server's agreement to COM-PORT-OPTION at the open (no
+// subnegotiation may go out before it), nothing waits for an
+// acknowledgement: servers differ in which commands they answer, and a
+// missing answer must not stall the line.
+//
+// Whatever the server sends, every call returns within its time-out: a
+// read of the socket takes a bounded amount per call, an overlong
+// subnegotiation is dropped, and the received-data queue has a cap.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -30,6 +36,8 @@ namespace net = vk::net;
 using Clock = SteadyClock;
 
 constexpr int kConnectTimeoutMs = 5000;
+// The server must agree to COM-PORT-OPTION within this time of the connect.
+constexpr int kAgreementTimeoutMs = 3000;
 // A send that makes no progress for this long means the server stopped
 // reading; the write is given up with an error.
 constexpr int kSendTimeoutMs = 2000;
@@ -45,6 +53,11 @@ constexpr int kCloseDrainMs = 500;
 constexpr size_t kBytesPerLook = 8;
 // Received data beyond this is dropped, like an overrun of a driver queue.
 constexpr size_t kMaxQueued = 1 << 20;
+// One look at the socket decodes at most this much, so a flood cannot keep
+// a call from returning.
+constexpr size_t kMaxReadPerLook = 64 * 1024;
+// What is kept of a server's words before it closed or refused.
+constexpr size_t kMaxServerText = 200;
 
 // Splits rfc2217://HOST:PORT[/...] into host and port. False when malformed.
 bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
@@ -118,7 +131,6 @@ class Rfc2217Port final : public PortBackend {
     told_our_side_[tn::kOptBinary] = told_their_side_[tn::kOptBinary] = true;
     told_our_side_[tn::kOptSuppressGoAhead] = told_their_side_[tn::kOptSuppressGoAhead] = true;
     told_our_side_[tn::kOptComPort] = true;
-    QueueModemMask();
   }
 
   ~Rfc2217Port() override {
@@ -146,9 +158,33 @@ class Rfc2217Port final : public PortBackend {
   Rfc2217Port(const Rfc2217Port&) = delete;
   Rfc2217Port& operator=(const Rfc2217Port&) = delete;
 
-  // Sends the option requests and the mask, so a connection that fails at
-  // once is reported by the open rather than by a later call.
-  int Start() { return SendAll(); }
+  // Sends the option requests and waits for the server to agree to
+  // COM-PORT-OPTION; then asks for the modem state. A server that refuses,
+  // stays silent or closes fails the open; what it said before is kept in
+  // `server_text`.
+  int Start(std::string* server_text) {
+    int e = SendAll();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
+    while (e == 0 && com_port_ == Agreement::Asked) {
+      if (error_ != 0) {
+        e = error_;
+        break;
+      }
+      unsigned found = 0;
+      const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
+      if (n < 0 && !net::IsInterrupted(net::LastError())) e = net::LastError();
+      else if (n == 0) e = net::kErrTimedOut;
+      else if (n > 0) ReadAvailable();
+      if (e == 0) e = SendAll();  // answers to the server's own requests
+    }
+    if (e == 0 && com_port_ == Agreement::Refused) e = net::kErrRefused;
+    if (e != 0) {
+      if (server_text) *server_text = PrintableText();
+      return e;
+    }
+    QueueModemMask();
+    return SendAll();
+  }
 
   int Purge() override {
     Queue(tn::ComPort(tn::kPurgeData, {tn::kPurgeBoth}));
@@ -277,10 +313,11 @@ class Rfc2217Port final : public PortBackend {
   void ReadAvailable() {
     if (error_ != 0) return;
     std::array<uint8_t, 1024> buf{};
-    for (;;) {
+    for (size_t taken = 0; taken < kMaxReadPerLook;) {
       const long r = net::ReceiveSome(fd_, buf.data(), buf.size());
       if (r > 0) {
         Decode(buf.data(), static_cast<size_t>(r));
+        taken += static_cast<size_t>(r);
         // A short read has emptied the socket; asking again would only
         // cost a system call to hear that.
         if (static_cast<size_t>(r) < buf.size()) return;
@@ -315,6 +352,10 @@ class Rfc2217Port final : public PortBackend {
   // Agrees to the options we use and refuses the rest, answering each
   // request at most once so two ends cannot echo each other forever.
   void Answer(uint8_t verb, uint8_t option) {
+    if (option == tn::kOptComPort && com_port_ == Agreement::Asked) {
+      if (verb == tn::kDo) com_port_ = Agreement::Agreed;
+      if (verb == tn::kDont) com_port_ = Agreement::Refused;
+    }
     const bool wanted = option == tn::kOptBinary || option == tn::kOptSuppressGoAhead ||
                         option == tn::kOptComPort;
     if (verb == tn::kDo) {
@@ -374,8 +415,24 @@ class Rfc2217Port final : public PortBackend {
     return 0;
   }
 
+  // The received data as text a person can read: printable characters,
+  // line ends as blanks.
+  std::string PrintableText() const {
+    std::string text;
+    for (uint8_t c : data_) {
+      if (text.size() >= kMaxServerText) break;
+      if (c >= 0x20 && c < 0x7F) text.push_back(static_cast<char>(c));
+      else if ((c == '\r' || c == '\n') && !text.empty() && text.back() != ' ') text.push_back(' ');
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  }
+
+  enum class Agreement { Asked, Agreed, Refused };
+
   net::Socket fd_;
   tn::Decoder decoder_;
+  Agreement com_port_ = Agreement::Asked;
   std::deque<uint8_t> data_;
   std::string out_;
   int error_ = 0;       // receive side: closed or failed
@@ -392,7 +449,7 @@ class Rfc2217Port final : public PortBackend {
 
 }  // namespace
 
-std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error) {
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error, std::string* server_text) {
   std::string host;
   std::string port;
   if (!ParseUrl(url, host, port)) {
@@ -421,7 +478,7 @@ std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error)
   ::freeaddrinfo(list);
   if (fd == net::kNoSocket) return nullptr;
   auto backend = std::make_unique<Rfc2217Port>(fd);
-  if (int e = backend->Start()) {
+  if (int e = backend->Start(server_text)) {
     error = e;
     return nullptr;
   }

@@ -35,6 +35,7 @@ constexpr int kErrTimedOut = WSAETIMEDOUT;
 constexpr int kErrConnReset = WSAECONNRESET;
 constexpr int kErrNoHost = WSAHOST_NOT_FOUND;
 constexpr int kErrIo = WSAECONNABORTED;
+constexpr int kErrRefused = WSAEPROTONOSUPPORT;
 #else
 using Socket = int;
 inline const Socket kNoSocket = -1;
@@ -44,6 +45,7 @@ constexpr int kErrTimedOut = ETIMEDOUT;
 constexpr int kErrConnReset = ECONNRESET;
 constexpr int kErrNoHost = ENXIO;
 constexpr int kErrIo = EIO;
+constexpr int kErrRefused = EPROTONOSUPPORT;
 #endif
 
 // The calls, alike on both systems:

@@ -22,6 +22,7 @@ bool Decoder::Feed(uint8_t byte, uint8_t& data, std::vector<Event>& events) {
         state_ = State::Verb;
       } else if (byte == kSb) {
         sb_.clear();
+        sb_overlong_ = false;
         state_ = State::Sb;
       } else {
         state_ = State::Data;  // NOP, GA and the like carry nothing for us
@@ -32,20 +33,18 @@ bool Decoder::Feed(uint8_t byte, uint8_t& data, std::vector<Event>& events) {
       state_ = State::Data;
       return false;
     case State::Sb:
-      if (byte == kIac)
-        state_ = State::SbIac;
-      else if (sb_.size() < kMaxSubnegotiation)
-        sb_.push_back(byte);
+      if (byte == kIac) state_ = State::SbIac;
+      else Keep(byte);
       return false;
     case State::SbIac:
       if (byte == kIac) {  // doubled 0xFF inside the value
-        if (sb_.size() < kMaxSubnegotiation) sb_.push_back(byte);
+        Keep(byte);
         state_ = State::Sb;
         return false;
       }
       // kSe ends the subnegotiation; anything else is a framing fault that
       // ends it all the same.
-      if (sb_.size() >= 2 && sb_[0] == kOptComPort) {
+      if (!sb_overlong_ && sb_.size() >= 2 && sb_[0] == kOptComPort) {
         events.push_back(Event{Event::Kind::ComPort, 0, sb_[1],
                                std::vector<uint8_t>(sb_.begin() + 2, sb_.end())});
       }
@@ -53,6 +52,11 @@ bool Decoder::Feed(uint8_t byte, uint8_t& data, std::vector<Event>& events) {
       return false;
   }
   return false;
+}
+
+void Decoder::Keep(uint8_t byte) {
+  if (sb_.size() < kMaxSubnegotiation) sb_.push_back(byte);
+  else sb_overlong_ = true;
 }
 
 void EscapeData(const uint8_t* data, size_t n, std::string& out) {

@@ -76,20 +76,23 @@ struct Event {
 };
 
 // Byte-at-a-time decoder for the receiving direction. Subnegotiations of
-// options other than COM-PORT-OPTION are dropped; a subnegotiation longer
-// than kMaxSubnegotiation is cut (its excess bytes are dropped).
+// options other than COM-PORT-OPTION are dropped, and so is one longer than
+// kMaxSubnegotiation (memory stays bounded whatever a peer sends).
 class Decoder {
  public:
-  static constexpr size_t kMaxSubnegotiation = 64;
+  static constexpr size_t kMaxSubnegotiation = 256;
 
   // Feeds one received byte. Returns true and sets `data` when the byte
   // completes a data byte; events are appended to `events`.
   bool Feed(uint8_t byte, uint8_t& data, std::vector<Event>& events);
 
  private:
+  void Keep(uint8_t byte);
+
   enum class State { Data, Iac, Verb, Sb, SbIac } state_ = State::Data;
   uint8_t verb_ = 0;
   std::vector<uint8_t> sb_;
+  bool sb_overlong_ = false;
 };
 
 // Appends `data` to `out` with every 0xFF doubled.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -163,14 +164,26 @@ class Server {
   bool reset_ = false;
 };
 
+void Agree(Server& server) { server.Send(tn::Negotiation(tn::kDo, tn::kOptComPort)); }
+
+// Opens the client against `server`, which accepts and then answers as
+// `serve` says: by default it agrees to COM-PORT-OPTION, as servers do.
+std::unique_ptr<PortBackend> OpenAgainst(Server& server, const std::string& url, int& error,
+                                         void (*serve)(Server&) = Agree, std::string* server_text = nullptr) {
+  std::unique_ptr<PortBackend> port;
+  std::thread opener([&] { port = OpenRfc2217Port(url, error, server_text); });
+  if (server.Accept()) serve(server);
+  opener.join();
+  return port;
+}
+
 class Rfc2217PortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.ok());
     int error = -1;
-    port_ = OpenRfc2217Port(server_.Url(), error);
+    port_ = OpenAgainst(server_, server_.Url(), error);
     ASSERT_TRUE(port_) << "errno " << error;
-    ASSERT_TRUE(server_.Accept());
   }
   void TearDown() override {
     // The server hangs up first, so the client's close need not wait out
@@ -494,9 +507,8 @@ TEST(Rfc2217PortOpen, ClosingEndsEarlyWhenTheServerCloses) {
   Server server;
   ASSERT_TRUE(server.ok());
   int error = -1;
-  auto port = OpenRfc2217Port(server.Url(), error);
+  auto port = OpenAgainst(server, server.Url(), error);
   ASSERT_TRUE(port);
-  ASSERT_TRUE(server.Accept());
   // Close our side as soon as the client's end of stream arrives.
   std::thread closer([&] {
     server.ReadFor(3000);
@@ -559,14 +571,111 @@ TEST(Rfc2217PortOpen, HostsByNameAndLiteral) {
       continue;
     }
     int error = -1;
-    auto port = OpenRfc2217Port(server.Url(c.host) + "/", error);
+    auto port = OpenAgainst(server, server.Url(c.host) + "/", error);
     ASSERT_TRUE(port) << "errno " << error;
-    ASSERT_TRUE(server.Accept());
     const uint8_t b = 0x42;
     ASSERT_EQ(port->Write(&b, 1), 0);
     server.ReadFor(1000, [](const Seen& s) { return !s.data.empty(); });
     EXPECT_EQ(server.seen().data, Bytes{0x42});
     server.CloseConnection();
+  }
+}
+
+// A server that does not agree to COM-PORT-OPTION fails the open: nothing
+// about the line may be sent before the agreement.
+struct AgreementCase {
+  const char* name;
+  void (*serve)(Server&);
+  int error;
+  std::string server_text;
+  long min_ms, max_ms;
+};
+
+TEST(Rfc2217PortOpen, ServersThatDoNotAgreeFailTheOpen) {
+  const std::vector<AgreementCase> cases = {
+      {"refuses", [](Server& s) { s.Send(tn::Negotiation(tn::kDont, tn::kOptComPort)); }, EPROTONOSUPPORT, "", 0,
+       1000},
+      {"stays silent", [](Server&) {}, ETIMEDOUT, "", 2900, 4500},
+      {"says why and closes",
+       [](Server& s) {
+         s.Send("Port already in use\r\n");
+         s.CloseConnection();
+       },
+       ECONNRESET, "Port already in use", 0, 1000},
+  };
+  for (const AgreementCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server;
+    int error = 0;
+    std::string text;
+    const auto start = Clock::now();
+    EXPECT_FALSE(OpenAgainst(server, server.Url(), error, c.serve, &text));
+    const long took = MsSince(start);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(text, c.server_text);
+    EXPECT_GE(took, c.min_ms);
+    EXPECT_LE(took, c.max_ms);
+    server.ReadFor(200);
+    EXPECT_TRUE(server.seen().Values(tn::kSetModemStateMask).empty()) << "a subnegotiation went out";
+  }
+}
+
+// Whatever a server floods the connection with, each call returns within
+// its time-out and a small margin.
+struct FloodCase {
+  const char* name;
+  std::string start;  // sent once first
+  std::string unit;   // then sent again and again
+};
+
+TEST_F(Rfc2217PortTest, FloodsDoNotHoldACallPastItsTimeOut) {
+  const std::string sb = std::string("\xFF\xFA\x2C\x07", 4);
+  const std::vector<FloodCase> cases = {
+      {"data", "", std::string(4096, '\x55')},
+      {"Telnet NOPs", "", std::string("\xFF\xF1", 2)},
+      {"negotiations", "", std::string("\xFF\xFB\x01\xFF\xFD\x18", 6)},
+      {"a subnegotiation without end", sb, std::string(4096, '\x10')},
+  };
+  for (const FloodCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+      std::string pending = c.start;
+      std::string units;
+      while (units.size() < 64 * 1024) units += c.unit;
+      while (!stop) {
+        if (pending.empty()) pending = units;
+        pollfd p{server_.conn(), POLLOUT, 0};
+        if (poll(&p, 1, 10) != 1) continue;
+        const ssize_t w = send(server_.conn(), pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) pending.erase(0, static_cast<size_t>(w));
+        else if (w < 0 && errno != EAGAIN) break;
+      }
+    });
+    usleep(50000);
+    for (int round = 0; round < 3; ++round) {
+      auto start = Clock::now();
+      bool cts = false;
+      EXPECT_EQ(port_->ReadCts(cts), 0);
+      (void)port_->InputPending();
+      EXPECT_LT(MsSince(start), 200);
+      std::array<uint8_t, 4> buf{};
+      size_t got = 0;
+      start = Clock::now();
+      EXPECT_EQ(port_->Read(buf.data(), buf.size(), 200, got), 0);
+      EXPECT_LT(MsSince(start), 500);
+    }
+    stop = true;
+    flood.join();
+    // The stream recovers once the flood has ended: what is in flight is
+    // read away, the unending subnegotiation closed.
+    for (int i = 0; i < 400; ++i) port_->Purge();
+    server_.Send(std::string("\xFF\xF0", 2));
+    server_.SendData({0x42});
+    uint8_t b = 0;
+    ReadResult r = ReadResult::Timeout;
+    for (int tries = 0; tries < 20 && b != 0x42; ++tries) ReadByte(*port_, b, 1000, r);
+    EXPECT_EQ(b, 0x42);
   }
 }
 
