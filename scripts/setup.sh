@@ -52,6 +52,7 @@ vk_need_test_tools() {
   vk_check clang "command -v clang++"
   vk_check libclang-rt-14-dev "ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a"
   vk_check srecord "command -v srec_cat"
+  vk_check dpkg-dev "command -v dpkg-shlibdeps"
 }
 
 vk_need_windows_build_tools() {

@@ -1,0 +1,62 @@
+// vkports: what the tools could talk to. The COM port mappings and the
+// machine's serial devices, found through sysfs, /dev and /proc.
+//
+// Nothing here opens a device: only stat, lstat, readlink, access and reads
+// of sysfs and proc text files. Every path is taken below one root that
+// stands in for "/" ("" is the real root; the tests pass a fake tree), and
+// every path shown is the one a user would type (starting at "/").
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vk::ports {
+
+// The path `logical` ("/dev/serial/by-id/X") with every symbolic link on
+// it followed inside `root`; absolute link targets start again at `root`.
+// Empty when a part of it does not exist or the links loop.
+std::optional<std::string> Resolve(const std::string& root, const std::string& logical);
+
+struct ComPort {
+  int number = 1;          // 1..4
+  std::string name;        // the device or URL COMn opens
+  bool mapped = false;     // from VK_COMn (else the default device)
+  bool url = false;        // rfc2217://...
+  bool exists = false;     // device paths: the path leads to a file
+  std::string real;        // device paths that exist: after the links
+};
+
+// COM1..COM4 as the tools open them; values[n-1] is VK_COMn or null.
+std::vector<ComPort> ComPorts(const std::string& root, const std::array<const char*, 4>& values);
+
+struct Holder {
+  int pid = 0;
+  std::string comm;
+};
+
+struct SerialDevice {
+  std::string tty;                  // ttyUSB0
+  std::string path;                 // /dev/ttyUSB0
+  bool exists = false;              // the /dev node is there
+  std::vector<std::string> by_id;   // /dev/serial/by-id/... names linking to it
+  std::string driver;               // ftdi_sio
+  std::string usb_id;               // 0403:6001 for USB adapters
+  std::string usb_serial;
+  bool no_uart = false;             // sysfs type 0: a legacy port without hardware
+  bool accessible = false;          // access(R_OK | W_OK) for this user
+  std::string mode;                 // crw-rw----
+  std::string owner, group;
+  std::vector<Holder> holders;
+  std::string latency_file;         // latency_timer of a USB serial adapter
+  int latency_ms = -1;
+};
+
+// Every tty of the machine with a device link in sysfs, sorted by name.
+std::vector<SerialDevice> SerialDevices(const std::string& root);
+
+// What vkports prints.
+std::string Report(const std::vector<ComPort>& ports, const std::vector<SerialDevice>& devices);
+
+}  // namespace vk::ports

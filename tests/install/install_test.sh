@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, checks the files and runs
+# installed programs; then builds the Debian package with cpack and checks
+# its contents (skipped when dpkg-deb is absent).
+#   install_test.sh BUILD_DIR VERSION PROGRAM...
+# CMAKE and CPACK name the cmake and cpack commands.
+set -euo pipefail
+build=$1 version=$2
+shift 2
+programs=("$@")
+cmake=${CMAKE:-cmake} cpack=${CPACK:-cpack}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+p=$tmp/prefix
+"$cmake" --install "$build" --prefix "$p" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "cmake --install"; }
+for name in "${programs[@]}"; do
+  [ -x "$p/bin/$name" ] || fail "$p/bin/$name missing"
+  [ -f "$p/share/man/man1/$name.1.gz" ] || [ -f "$p/share/man/man1/$name.1" ] || fail "man page $name.1 missing"
+  [ -f "$p/share/bash-completion/completions/$name" ] || fail "completion for $name missing"
+done
+[ -f "$p/share/doc/vktools/README.md" ] || fail "README.md missing"
+bash -c '. "$1"; complete -p vkburn vksim vkports' _ "$p/share/bash-completion/completions/vkburn" >/dev/null \
+  || fail "the completion file does not define the completions"
+
+out=$("$p/bin/vkports" --help) || fail "vkports --help exited with $?"
+grep -q '^usage: vkports' <<<"$out" || fail "vkports --help: $out"
+[ "$("$p/bin/vkports" --version)" = "vkports $version" ] || fail "vkports --version"
+nowhere=rfc2217://127.0.0.1:1
+set +e
+out=$(cd "$tmp" && VK_COM1=$nowhere VK_COM2=$nowhere VK_COM3=$nowhere VK_COM4=$nowhere \
+      XDG_CONFIG_HOME=$tmp/config "$p/bin/vklist" -H)
+rc=$?
+set -e
+[ $rc -eq 0 ] || fail "vklist -H exited with $rc"
+grep -q '^Usage: VKLIST \[-C<n>\]' <<<"$out" || fail "vklist -H: $out"
+echo "installed into a temporary prefix: ${#programs[@]} programs, man pages, completions, README"
+
+if ! command -v dpkg-deb >/dev/null; then
+  echo "skipping the Debian package: dpkg-deb not found"
+  exit 0
+fi
+"$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/package" >"$tmp/cpack.log" 2>&1 \
+  || { cat "$tmp/cpack.log"; fail "cpack -G DEB"; }
+debs=("$tmp"/package/vktools_"$version"_*.deb)
+[ -f "${debs[0]}" ] || { cat "$tmp/cpack.log"; fail "no vktools_${version}_ARCH.deb"; }
+contents=$(dpkg-deb -c "${debs[0]}")
+for name in "${programs[@]}"; do
+  grep -q " \./usr/bin/$name\$" <<<"$contents" || fail "package lacks /usr/bin/$name"
+  grep -q " \./usr/share/man/man1/$name\.1\(\.gz\)\?\$" <<<"$contents" || fail "package lacks man page $name.1"
+done
+depends=$(dpkg-deb -f "${debs[0]}" Depends)
+[ -n "$depends" ] || fail "package has no Depends (is dpkg-shlibdeps, package dpkg-dev, installed?)"
+[ "$(dpkg-deb -f "${debs[0]}" Section)" = devel ] || fail "package section"
+echo "package ${debs[0]##*/}: Depends: $depends"
