@@ -27,7 +27,7 @@
 
 #include "sim/commands.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 constexpr uint8_t kVersionMajor = 2;
@@ -210,4 +210,4 @@ std::unique_ptr<Command> MakeListDirectory() { return Make<ListDirectory>(); }
 std::unique_ptr<Command> MakeFormatFlash() { return Make<FormatFlash>(); }
 std::unique_ptr<Command> MakeCheckFlash() { return Make<CheckFlash>(); }
 
-}  // namespace vksim
+}  // namespace vk::sim

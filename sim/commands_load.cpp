@@ -15,7 +15,7 @@
 
 #include "sim/commands.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 constexpr uint8_t kAccepted = 1;
@@ -133,4 +133,4 @@ std::unique_ptr<Command> MakeLoadStartAddress() { return std::make_unique<LoadSt
 std::unique_ptr<Command> MakeLoadData() { return std::make_unique<LoadData>(); }
 std::unique_ptr<Command> MakeEndDownload() { return std::make_unique<EndDownload>(); }
 
-}  // namespace vksim
+}  // namespace vk::sim

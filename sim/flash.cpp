@@ -24,7 +24,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 bool IsPlainNameChar(unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; }
@@ -308,4 +308,4 @@ bool FlashFs::Save(const std::string& path, std::string& error) const {
   return true;
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

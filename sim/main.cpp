@@ -163,7 +163,7 @@ constexpr long kMaxCount = 2147483647;
 constexpr long kMaxOddEntrySize = 0x1000000;
 
 struct Args {
-  vksim::ServerConfig server;
+  vk::sim::ServerConfig server;
   std::string trace_path;
   bool trace_times = false;
   std::vector<std::string> programs;
@@ -186,8 +186,8 @@ bool ParseNumber(std::string_view text, long lo, long hi, long& value) {
 }
 
 // The program put into flash by --program.
-vksim::Program FixedProgram(const std::string& name, uint8_t type) {
-  vksim::Program p;
+vk::sim::Program FixedProgram(const std::string& name, uint8_t type) {
+  vk::sim::Program p;
   p.name = name;
   p.type = type;
   const std::time_t now = std::time(nullptr);
@@ -202,11 +202,11 @@ vksim::Program FixedProgram(const std::string& name, uint8_t type) {
 }
 
 // NAME[:TYPE[:SIZE]] of --odd-entry: a directory entry of any name length.
-bool ParseOddEntry(const std::string& text, vksim::Program& p) {
+bool ParseOddEntry(const std::string& text, vk::sim::Program& p) {
   const auto colon = text.find(':');
   p.name = text.substr(0, colon);
   if (p.name.empty()) return false;
-  p.type = vksim::FlashFs::kTypeProgram;
+  p.type = vk::sim::FlashFs::kTypeProgram;
   if (colon == std::string::npos) return true;
   const std::string rest = text.substr(colon + 1);
   const auto colon2 = rest.find(':');
@@ -222,7 +222,7 @@ bool ParseOddEntry(const std::string& text, vksim::Program& p) {
 
 // Returns -1 to go on, otherwise the exit code.
 int ParseArgs(int argc, char** argv, Args& args) {
-  vksim::ServerConfig& cfg = args.server;
+  vk::sim::ServerConfig& cfg = args.server;
   int cts_modes = 0;
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
@@ -279,11 +279,11 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--pace" && !has_value) {
       cfg.line.pace = true;
     } else if (opt == "--latency") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vk::sim::kMillisecond;
     } else if (opt == "--cts-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vk::sim::kMillisecond;
     } else if (opt == "--cts-drop-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vk::sim::kMillisecond;
     } else if (opt == "--fillers-7f") {
       if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_7f = static_cast<int>(n);
     } else if (opt == "--fillers-ff") {
@@ -319,7 +319,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--odd-entry") {
       std::string entry;
       if (!need(entry)) return Usage("--odd-entry needs NAME[:TYPE[:SIZE]]");
-      vksim::Program p;
+      vk::sim::Program p;
       if (!ParseOddEntry(entry, p)) return Usage("--odd-entry: '" + entry + "' is not NAME[:TYPE[:SIZE]]");
       cfg.knobs.odd_entries.push_back(std::move(p));
     } else if (opt == "--silent-after") {
@@ -335,13 +335,13 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--sync-junk" && !has_value) {
       cfg.knobs.sync_junk = true;
     } else if (opt == "--cts-high" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::High;
+      cfg.line.cts_mode = vk::sim::CtsMode::High;
       ++cts_modes;
     } else if (opt == "--cts-stuck" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::Stuck;
+      cfg.line.cts_mode = vk::sim::CtsMode::Stuck;
       ++cts_modes;
     } else if (opt == "--no-cts" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::Never;
+      cfg.line.cts_mode = vk::sim::CtsMode::Never;
       ++cts_modes;
     } else {
       return Usage("unknown option '" + std::string(argv[i]) + "'");
@@ -354,7 +354,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
 
 // Loads the flash file and adds the --program files. Returns -1 to go on,
 // otherwise the exit code.
-int SetUpFlash(const Args& args, vksim::FlashFs& flash) {
+int SetUpFlash(const Args& args, vk::sim::FlashFs& flash) {
   std::string error;
   const std::string& path = args.server.flash_path;
   if (!path.empty() && std::filesystem::exists(path) && !flash.Load(path, error)) {
@@ -363,15 +363,15 @@ int SetUpFlash(const Args& args, vksim::FlashFs& flash) {
   }
   for (const std::string& entry : args.programs) {
     std::string name = entry;
-    long type = vksim::FlashFs::kTypeProgram;
+    long type = vk::sim::FlashFs::kTypeProgram;
     if (const auto colon = entry.rfind(':'); colon != std::string::npos) {
       name = entry.substr(0, colon);
       if (!ParseNumber(entry.substr(colon + 1), 0, 255, type))
         return Usage("--program " + entry + ": TYPE must be 0 to 255");
     }
     const auto status = flash.Put(FixedProgram(name, static_cast<uint8_t>(type)));
-    if (status != vksim::FlashFs::Status::Ok)
-      return Usage("--program " + entry + ": " + vksim::StatusText(status));
+    if (status != vk::sim::FlashFs::Status::Ok)
+      return Usage("--program " + entry + ": " + vk::sim::StatusText(status));
   }
   if (!path.empty() && !flash.Save(path, error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
@@ -386,10 +386,10 @@ int main(int argc, char** argv) {
   Args args;
   if (const int rc = ParseArgs(argc, argv, args); rc >= 0) return rc;
 
-  vksim::FlashFs flash;
+  vk::sim::FlashFs flash;
   if (const int rc = SetUpFlash(args, flash); rc >= 0) return rc;
 
-  vksim::Trace trace;
+  vk::sim::Trace trace;
   std::string error;
   if (!args.trace_path.empty() && !trace.Open(args.trace_path, error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
@@ -397,7 +397,7 @@ int main(int argc, char** argv) {
   }
   if (args.trace_times) trace.StampTimes();
 
-  vksim::Server server(args.server, flash, trace);
+  vk::sim::Server server(args.server, flash, trace);
   if (!server.Listen(error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
     return 2;

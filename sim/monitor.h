@@ -20,7 +20,7 @@
 #include "sim/flash.h"
 #include "sim/ram.h"
 
-namespace vksim {
+namespace vk::sim {
 
 // Faults the board can be told to make, for testing the host's error paths.
 struct Knobs {
@@ -144,4 +144,4 @@ class Monitor {
   std::unique_ptr<Command> command_;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

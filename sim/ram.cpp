@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 constexpr size_t kLengthEnd = 3;     // command byte and the two length bytes
@@ -139,4 +139,4 @@ void RamLoader::WriteDump() {
     std::fprintf(stderr, "vksim: cannot write %s\n", knobs_.dump_path.c_str());
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

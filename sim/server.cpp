@@ -23,7 +23,7 @@
 
 #include "sim/session.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 // The longest single wait of the loop, so a signal is noticed soon even if
@@ -301,4 +301,4 @@ int Server::Run() {
   return 0;
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

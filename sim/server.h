@@ -13,7 +13,7 @@
 #include "sim/monitor.h"
 #include "sim/trace.h"
 
-namespace vksim {
+namespace vk::sim {
 
 struct ServerConfig {
   uint16_t port = 0;          // 0: any free port
@@ -54,4 +54,4 @@ class Server {
   std::unique_ptr<Client> client_;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

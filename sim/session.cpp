@@ -13,7 +13,7 @@
 // an answer.
 #include "sim/session.h"
 
-namespace vksim {
+namespace vk::sim {
 
 namespace tn = vk::telnet;
 
@@ -261,4 +261,4 @@ void Session::SetControl(uint8_t v, Nanos now) {
   Reply(tn::kSetControl, {v});
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -16,7 +16,7 @@
 #include "sim/monitor.h"
 #include "sim/trace.h"
 
-namespace vksim {
+namespace vk::sim {
 
 class Session {
  public:
@@ -71,4 +71,4 @@ class Session {
   uint8_t stop_size_ = vk::telnet::kStopBitsOne;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

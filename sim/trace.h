@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vksim {
+namespace vk::sim {
 
 class Trace {
  public:
@@ -43,4 +43,4 @@ class Trace {
   std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace vksim
+}  // namespace vk::sim
