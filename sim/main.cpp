@@ -35,8 +35,8 @@ constexpr const char* kHelp =
     "  --trace-times         start each trace line with the microseconds since\n"
     "                        the trace was opened and a blank\n"
     "  --once                end after the first client has disconnected\n"
-    "  --idle-timeout S      end after S seconds without a client (default\n"
-    "                        600; 0 = never)\n"
+    "  --idle-timeout S      end after S seconds without a client (default 0:\n"
+    "                        run until stopped)\n"
     "  --pace                bytes take their real time on the line (10 bits\n"
     "                        each at the board's rate), both ways\n"
     "  --latency MS          the board starts answering a byte MS ms after it\n"
@@ -153,6 +153,7 @@ constexpr const char* kHelp =
     "names of 1 to 15 characters. Example:\n"
     "  PROG 1 24 5 25 14 3 0 00809c00 12345678 9abcdef0\n"
     "\n"
+    "Without --once or --idle-timeout vksim runs until SIGINT or SIGTERM.\n"
     "Exit code 0 when ended by --once, the idle time-out, SIGINT or SIGTERM;\n"
     "2 for a bad command line or a flash or trace file that cannot be used.\n";
 

@@ -18,7 +18,7 @@ namespace vk::sim {
 struct ServerConfig {
   uint16_t port = 0;          // 0: any free port
   bool once = false;          // end after the first client has gone
-  int idle_timeout_s = 600;   // end after this long without a client; 0: never
+  int idle_timeout_s = 0;     // end after this long without a client; 0: never
   std::string flash_path;     // where the flash is saved after a change; empty: nowhere
   LineConfig line;
   Knobs knobs;
