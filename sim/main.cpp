@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,14 @@ constexpr const char* kHelp =
     "  --trace-times         start each trace line with the microseconds since\n"
     "                        the trace was opened and a blank\n"
     "  --once                end after the first client has disconnected\n"
+    "  --replay FILE         play back the session recorded in FILE (a --trace\n"
+    "                        file, with or without times, or a tool's own\n"
+    "                        recording) in place of the board: its bytes answer\n"
+    "                        the host's, which must be the recorded ones, on a\n"
+    "                        line with the recorded rate and CTS. The first\n"
+    "                        difference ends it (message on standard error,\n"
+    "                        exit code 3). Implies --once; --trace, --pace and\n"
+    "                        --latency apply, the board's other options not\n"
     "  --idle-timeout S      end after S seconds without a client (default 0:\n"
     "                        run until stopped)\n"
     "  --pace                bytes take their real time on the line (10 bits\n"
@@ -142,8 +152,9 @@ constexpr const char* kHelp =
     "Trace lines: \"> 05\" byte received by the board, \"x 05\" host byte lost\n"
     "to a rate mismatch, \"< 05\" byte sent by the board, \"# EVENT\" for\n"
     "connect, disconnect, refused, baud N, rts 0|1, dtr 0|1, flow hw|none|xon,\n"
-    "cts 0|1, purge N, started NAME, ram session, ram data ADDR WORDS,\n"
-    "ram entry ADDR, ram start ADDR, ram not started: closing byte XX.\n"
+    "cts 0|1 (also as the port opens), purge N, started NAME, ram session,\n"
+    "ram data ADDR WORDS, ram entry ADDR, ram start ADDR, ram not started:\n"
+    "closing byte XX. A trace is also a recording for --replay.\n"
     "\n"
     "Flash file: one file of the flash per line,\n"
     "  NAME TYPE DAY MONTH YEAR HOUR MINUTE SECOND START WORD...\n"
@@ -155,7 +166,8 @@ constexpr const char* kHelp =
     "\n"
     "Without --once or --idle-timeout vksim runs until SIGINT or SIGTERM.\n"
     "Exit code 0 when ended by --once, the idle time-out, SIGINT or SIGTERM;\n"
-    "2 for a bad command line or a flash or trace file that cannot be used.\n";
+    "2 for a bad command line or a flash, trace or replay file that cannot be\n"
+    "used; 3 when the host strayed from the recording played back.\n";
 
 // Bytes the board makes up per answer (fillers, stale bytes) are capped;
 // plain counts are not.
@@ -166,6 +178,7 @@ constexpr long kMaxOddEntrySize = 0x1000000;
 struct Args {
   vk::sim::ServerConfig server;
   std::string trace_path;
+  std::string replay_path;
   bool trace_times = false;
   std::vector<std::string> programs;
 };
@@ -271,6 +284,8 @@ int ParseArgs(int argc, char** argv, Args& args) {
       args.programs.push_back(entry);
     } else if (opt == "--trace") {
       if (!need(args.trace_path)) return Usage("--trace needs a file name");
+    } else if (opt == "--replay") {
+      if (!need(args.replay_path)) return Usage("--replay needs a file name");
     } else if (opt == "--trace-times" && !has_value) {
       args.trace_times = true;
     } else if (opt == "--once" && !has_value) {
@@ -381,6 +396,30 @@ int SetUpFlash(const Args& args, vk::sim::FlashFs& flash) {
   return -1;
 }
 
+// Reads the recording to play back into the server's settings: it takes
+// the board's place on a line shaped as recorded. Returns -1 to go on,
+// otherwise the exit code.
+int SetUpReplay(Args& args) {
+  std::ifstream in(args.replay_path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  vk::sim::Recording recording;
+  std::string error;
+  if (!in) error = "cannot read it";
+  if (!error.empty() || !vk::sim::ParseRecording(text.str(), recording, error)) {
+    std::fprintf(stderr, "vksim: %s: %s\n", args.replay_path.c_str(), error.c_str());
+    return 2;
+  }
+  vk::sim::ServerConfig& cfg = args.server;
+  recording.line.pace = cfg.line.pace;
+  recording.line.latency = cfg.line.latency;
+  cfg.line = recording.line;
+  cfg.once = true;
+  cfg.flash_path.clear();
+  cfg.replay = std::move(recording);
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -388,7 +427,8 @@ int main(int argc, char** argv) {
   if (const int rc = ParseArgs(argc, argv, args); rc >= 0) return rc;
 
   vk::sim::FlashFs flash;
-  if (const int rc = SetUpFlash(args, flash); rc >= 0) return rc;
+  if (const int rc = args.replay_path.empty() ? SetUpFlash(args, flash) : SetUpReplay(args); rc >= 0)
+    return rc;
 
   vk::sim::Trace trace;
   std::string error;

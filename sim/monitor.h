@@ -51,6 +51,21 @@ struct Output {
   std::vector<std::string> started;   // names of programs started
 };
 
+// What answers at the board's end of the line: the target monitor below,
+// or a recorded session played back (sim/replay.h).
+class Board {
+ public:
+  virtual ~Board() = default;
+  // The RTS pulse; `out` takes what the board sends as it comes up.
+  virtual void Reset(Output& out) = 0;
+  // One byte has reached the board.
+  virtual void Receive(uint8_t byte, Output& out) = 0;
+  // The host has closed the connection.
+  virtual void HostClosed() {}
+  // Why the connection has to end in error; empty while all is well.
+  virtual std::string Failure() const { return {}; }
+};
+
 // Result bytes of a command. A late result comes after work on the flash;
 // the board may send 0xFF fillers before it while busy.
 struct ResultPart {
@@ -96,7 +111,7 @@ struct CommandEntry {
 // The command dispatch table; nullptr for a byte that is no known command.
 const CommandEntry* FindCommand(uint8_t code);
 
-class Monitor {
+class Monitor final : public Board {
  public:
   static constexpr uint8_t kSync = 0x7F;
   static constexpr uint8_t kRamSync = 0x0F;
@@ -112,8 +127,9 @@ class Monitor {
 
   // The RTS pulse: back to waiting for the sync byte.
   void Reset();
+  void Reset(Output&) override { Reset(); }
   // One byte has reached the board.
-  void Receive(uint8_t byte, Output& out);
+  void Receive(uint8_t byte, Output& out) override;
 
   State state() const { return state_; }
   const RamLoader& ram() const { return ram_; }
