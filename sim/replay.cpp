@@ -27,9 +27,10 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// A run of at most 18 decimal digits.
+// A run of at most 15 decimal digits (a time in microseconds stays within
+// range as nanoseconds).
 std::optional<int64_t> Decimal(std::string_view s) {
-  if (s.empty() || s.size() > 18) return std::nullopt;
+  if (s.empty() || s.size() > 15) return std::nullopt;
   int64_t v = 0;
   for (char c : s) {
     if (!IsDigit(c)) return std::nullopt;
