@@ -8,7 +8,7 @@
 
 #include "sim/monitor.h"
 
-namespace vksim {
+namespace vk::sim {
 
 constexpr size_t kMaxStoredName = 255;
 
@@ -46,4 +46,4 @@ std::unique_ptr<Command> MakeListDirectory();
 std::unique_ptr<Command> MakeFormatFlash();
 std::unique_ptr<Command> MakeCheckFlash();
 
-}  // namespace vksim
+}  // namespace vk::sim

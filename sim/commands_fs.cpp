@@ -25,9 +25,10 @@
 // Numbers go out most significant byte first.
 #include <array>
 
+#include "link/bytes.h"
 #include "sim/commands.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 constexpr uint8_t kVersionMajor = 2;
@@ -43,15 +44,6 @@ constexpr uint32_t kSectorBytes = 0x10000;  // formatting erases sector by secto
 void PutName(std::vector<uint8_t>& out, const std::string& name) {
   out.insert(out.end(), name.begin(), name.end());
   out.push_back(0);
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-uint8_t Sum(uint8_t start, const std::vector<uint8_t>& bytes) {
-  for (uint8_t b : bytes) start = static_cast<uint8_t>(start + b);
-  return start;
 }
 
 Reply Late(uint8_t value, int busy) {
@@ -119,7 +111,7 @@ class ListDirectory final : public Command {
       PutName(dir, p.name);
       dir.push_back(p.type);
       dir.insert(dir.end(), p.date.begin(), p.date.end());
-      Put32(dir, p.SizeBytes());
+      vk::bytes::Put32(p.SizeBytes(), dir);
     };
     for (const Program& p : flash.programs()) entry(p);
     for (const Program& p : odd_entries_) entry(p);
@@ -130,9 +122,9 @@ class ListDirectory final : public Command {
     }
     dir.push_back(0);
     PutName(dir, autoboot_);
-    Put32(dir, flash.FreeBytes());
+    vk::bytes::Put32(flash.FreeBytes(), dir);
     dir.push_back(0);
-    const uint8_t sum = Sum(0, dir);
+    const uint8_t sum = vk::bytes::Sum8(dir);
     r.results.push_back({std::move(dir), false});
     r.results.push_back({{sum}, false, 0, true});
     return r;
@@ -174,19 +166,19 @@ class CheckFlash final : public Command {
     Reply r;
     r.checksum_after_params = false;
     std::vector<uint8_t> head{static_cast<uint8_t>(flash.programs().size())};
-    Put32(head, FlashFs::kCapacityBytes);
-    Put32(head, flash.FreeBytes());
-    uint8_t sum = Sum(kCmdCheckFlash, head);
+    vk::bytes::Put32(FlashFs::kCapacityBytes, head);
+    vk::bytes::Put32(flash.FreeBytes(), head);
+    uint8_t sum = vk::bytes::Sum8(head, kCmdCheckFlash);
     r.results.push_back({std::move(head), false});
     for (const std::string& name : corrupt_) {
       std::vector<uint8_t> entry;
       PutName(entry, name);
-      sum = Sum(sum, entry);
+      sum = vk::bytes::Sum8(entry, sum);
       r.results.push_back({std::move(entry), true});
     }
     r.results.push_back({{0}, true});
     const std::vector<uint8_t> tail{autostart_, kVersionMajor, kVersionMinor};
-    sum = Sum(sum, tail);
+    sum = vk::bytes::Sum8(tail, sum);
     r.results.push_back({tail, false});
     r.results.push_back({{sum}, false, 0, true});
     return r;
@@ -210,4 +202,4 @@ std::unique_ptr<Command> MakeListDirectory() { return Make<ListDirectory>(); }
 std::unique_ptr<Command> MakeFormatFlash() { return Make<FormatFlash>(); }
 std::unique_ptr<Command> MakeCheckFlash() { return Make<CheckFlash>(); }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -13,9 +13,10 @@
 //                       2 data incomplete, 3 already 63 programs
 #include <array>
 
+#include "link/bytes.h"
 #include "sim/commands.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 constexpr uint8_t kAccepted = 1;
@@ -26,10 +27,6 @@ Reply Result(uint8_t value, bool late = false, int busy = 0) {
   Reply r;
   r.results.push_back({{value}, late, busy});
   return r;
-}
-
-uint32_t Word(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
 class StartDownload final : public Command {
@@ -69,7 +66,8 @@ class LoadData final : public Command {
     const size_t words = (bytes_.size() - header) / 4;
     if (download) {
       if (flash.UsedBytes() + download->bytes_written + 4 * words > FlashFs::kCapacityBytes) return Result(0);
-      for (size_t w = 0; w < words; ++w) download->program.words.push_back(Word(&bytes_[header + 4 * w]));
+      for (size_t w = 0; w < words; ++w)
+        download->program.words.push_back(vk::bytes::Get32(&bytes_[header + 4 * w]));
       download->bytes_written += static_cast<uint32_t>(4 * words);
     }
     return Result(kAccepted);
@@ -78,7 +76,7 @@ class LoadData final : public Command {
  private:
   size_t Length() const {
     // A length below the 8-byte header still takes the header's bytes.
-    const size_t length = (size_t{bytes_[0]} << 8) | bytes_[1];
+    const size_t length = vk::bytes::Get16(bytes_.data());
     return length < 8 ? 8 : length;
   }
   std::vector<uint8_t> bytes_;
@@ -91,7 +89,7 @@ class LoadStartAddress final : public Command {
   Reply Finish(FlashFs& flash) override {
     auto& download = flash.download();
     if (!download) return Result(0);
-    download->program.start = Word(address_.data());
+    download->program.start = vk::bytes::Get32(address_.data());
     download->start_given = true;
     return Result(kAccepted);
   }
@@ -133,4 +131,4 @@ std::unique_ptr<Command> MakeLoadStartAddress() { return std::make_unique<LoadSt
 std::unique_ptr<Command> MakeLoadData() { return std::make_unique<LoadData>(); }
 std::unique_ptr<Command> MakeEndDownload() { return std::make_unique<EndDownload>(); }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -24,7 +24,9 @@
 #include <fstream>
 #include <sstream>
 
-namespace vksim {
+#include "link/bytes.h"
+
+namespace vk::sim {
 namespace {
 
 bool IsPlainNameChar(unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; }
@@ -43,13 +45,6 @@ std::string EncodeName(std::string_view name) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool DecodeName(std::string_view field, std::string& name) {
   name.clear();
   for (size_t i = 0; i < field.size(); ++i) {
@@ -58,8 +53,8 @@ bool DecodeName(std::string_view field, std::string& name) {
       continue;
     }
     if (i + 2 >= field.size()) return false;
-    const int hi = HexDigit(field[i + 1]);
-    const int lo = HexDigit(field[i + 2]);
+    const int hi = vk::bytes::HexDigit(field[i + 1]);
+    const int lo = vk::bytes::HexDigit(field[i + 2]);
     if (hi < 0 || lo < 0) return false;
     name.push_back(static_cast<char>(hi * 16 + lo));
     i += 2;
@@ -83,7 +78,7 @@ bool ParseHex32(std::string_view field, uint32_t& value) {
   if (field.empty() || field.size() > 8) return false;
   uint32_t v = 0;
   for (char c : field) {
-    const int d = HexDigit(c);
+    const int d = vk::bytes::HexDigit(c);
     if (d < 0) return false;
     v = (v << 4) | static_cast<uint32_t>(d);
   }
@@ -308,4 +303,4 @@ bool FlashFs::Save(const std::string& path, std::string& error) const {
   return true;
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vksim {
+namespace vk::sim {
 
 struct Program {
   std::string name;
@@ -82,4 +82,4 @@ class FlashFs {
 
 const char* StatusText(FlashFs::Status status);
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace vksim {
+namespace vk::sim {
 
 Line::Line(const LineConfig& config) : config_(config) {
   cts_ = config.cts_mode == CtsMode::High || config.cts_mode == CtsMode::Stuck;
@@ -105,4 +105,4 @@ std::optional<Nanos> Line::NextDeadline() const {
   return next;
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-namespace vksim {
+namespace vk::sim {
 
 using Nanos = int64_t;  // a point in time or a span, in nanoseconds
 
@@ -99,4 +99,4 @@ class Line {
   Nanos board_tx_free_ = 0;  // when the board-to-host wire is free
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +37,16 @@ constexpr const char* kHelp =
     "  --trace-times         start each trace line with the microseconds since\n"
     "                        the trace was opened and a blank\n"
     "  --once                end after the first client has disconnected\n"
-    "  --idle-timeout S      end after S seconds without a client (default\n"
-    "                        600; 0 = never)\n"
+    "  --replay FILE         play back the session recorded in FILE (a --trace\n"
+    "                        file, with or without times, or a tool's own\n"
+    "                        recording) in place of the board: its bytes answer\n"
+    "                        the host's, which must be the recorded ones, on a\n"
+    "                        line with the recorded rate and CTS. The first\n"
+    "                        difference ends it (message on standard error,\n"
+    "                        exit code 3). Implies --once; --trace, --pace and\n"
+    "                        --latency apply, the board's other options not\n"
+    "  --idle-timeout S      end after S seconds without a client (default 0:\n"
+    "                        run until stopped)\n"
     "  --pace                bytes take their real time on the line (10 bits\n"
     "                        each at the board's rate), both ways\n"
     "  --latency MS          the board starts answering a byte MS ms after it\n"
@@ -142,8 +152,9 @@ constexpr const char* kHelp =
     "Trace lines: \"> 05\" byte received by the board, \"x 05\" host byte lost\n"
     "to a rate mismatch, \"< 05\" byte sent by the board, \"# EVENT\" for\n"
     "connect, disconnect, refused, baud N, rts 0|1, dtr 0|1, flow hw|none|xon,\n"
-    "cts 0|1, purge N, started NAME, ram session, ram data ADDR WORDS,\n"
-    "ram entry ADDR, ram start ADDR, ram not started: closing byte XX.\n"
+    "cts 0|1 (also as the port opens), purge N, started NAME, ram session,\n"
+    "ram data ADDR WORDS, ram entry ADDR, ram start ADDR, ram not started:\n"
+    "closing byte XX. A trace is also a recording for --replay.\n"
     "\n"
     "Flash file: one file of the flash per line,\n"
     "  NAME TYPE DAY MONTH YEAR HOUR MINUTE SECOND START WORD...\n"
@@ -153,8 +164,10 @@ constexpr const char* kHelp =
     "names of 1 to 15 characters. Example:\n"
     "  PROG 1 24 5 25 14 3 0 00809c00 12345678 9abcdef0\n"
     "\n"
+    "Without --once or --idle-timeout vksim runs until SIGINT or SIGTERM.\n"
     "Exit code 0 when ended by --once, the idle time-out, SIGINT or SIGTERM;\n"
-    "2 for a bad command line or a flash or trace file that cannot be used.\n";
+    "2 for a bad command line or a flash, trace or replay file that cannot be\n"
+    "used; 3 when the host strayed from the recording played back.\n";
 
 // Bytes the board makes up per answer (fillers, stale bytes) are capped;
 // plain counts are not.
@@ -163,8 +176,9 @@ constexpr long kMaxCount = 2147483647;
 constexpr long kMaxOddEntrySize = 0x1000000;
 
 struct Args {
-  vksim::ServerConfig server;
+  vk::sim::ServerConfig server;
   std::string trace_path;
+  std::string replay_path;
   bool trace_times = false;
   std::vector<std::string> programs;
 };
@@ -186,8 +200,8 @@ bool ParseNumber(std::string_view text, long lo, long hi, long& value) {
 }
 
 // The program put into flash by --program.
-vksim::Program FixedProgram(const std::string& name, uint8_t type) {
-  vksim::Program p;
+vk::sim::Program FixedProgram(const std::string& name, uint8_t type) {
+  vk::sim::Program p;
   p.name = name;
   p.type = type;
   const std::time_t now = std::time(nullptr);
@@ -202,11 +216,11 @@ vksim::Program FixedProgram(const std::string& name, uint8_t type) {
 }
 
 // NAME[:TYPE[:SIZE]] of --odd-entry: a directory entry of any name length.
-bool ParseOddEntry(const std::string& text, vksim::Program& p) {
+bool ParseOddEntry(const std::string& text, vk::sim::Program& p) {
   const auto colon = text.find(':');
   p.name = text.substr(0, colon);
   if (p.name.empty()) return false;
-  p.type = vksim::FlashFs::kTypeProgram;
+  p.type = vk::sim::FlashFs::kTypeProgram;
   if (colon == std::string::npos) return true;
   const std::string rest = text.substr(colon + 1);
   const auto colon2 = rest.find(':');
@@ -222,7 +236,7 @@ bool ParseOddEntry(const std::string& text, vksim::Program& p) {
 
 // Returns -1 to go on, otherwise the exit code.
 int ParseArgs(int argc, char** argv, Args& args) {
-  vksim::ServerConfig& cfg = args.server;
+  vk::sim::ServerConfig& cfg = args.server;
   int cts_modes = 0;
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
@@ -270,6 +284,8 @@ int ParseArgs(int argc, char** argv, Args& args) {
       args.programs.push_back(entry);
     } else if (opt == "--trace") {
       if (!need(args.trace_path)) return Usage("--trace needs a file name");
+    } else if (opt == "--replay") {
+      if (!need(args.replay_path)) return Usage("--replay needs a file name");
     } else if (opt == "--trace-times" && !has_value) {
       args.trace_times = true;
     } else if (opt == "--once" && !has_value) {
@@ -279,11 +295,11 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--pace" && !has_value) {
       cfg.line.pace = true;
     } else if (opt == "--latency") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vk::sim::kMillisecond;
     } else if (opt == "--cts-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vk::sim::kMillisecond;
     } else if (opt == "--cts-drop-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vksim::kMillisecond;
+      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vk::sim::kMillisecond;
     } else if (opt == "--fillers-7f") {
       if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_7f = static_cast<int>(n);
     } else if (opt == "--fillers-ff") {
@@ -319,7 +335,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--odd-entry") {
       std::string entry;
       if (!need(entry)) return Usage("--odd-entry needs NAME[:TYPE[:SIZE]]");
-      vksim::Program p;
+      vk::sim::Program p;
       if (!ParseOddEntry(entry, p)) return Usage("--odd-entry: '" + entry + "' is not NAME[:TYPE[:SIZE]]");
       cfg.knobs.odd_entries.push_back(std::move(p));
     } else if (opt == "--silent-after") {
@@ -335,13 +351,13 @@ int ParseArgs(int argc, char** argv, Args& args) {
     } else if (opt == "--sync-junk" && !has_value) {
       cfg.knobs.sync_junk = true;
     } else if (opt == "--cts-high" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::High;
+      cfg.line.cts_mode = vk::sim::CtsMode::High;
       ++cts_modes;
     } else if (opt == "--cts-stuck" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::Stuck;
+      cfg.line.cts_mode = vk::sim::CtsMode::Stuck;
       ++cts_modes;
     } else if (opt == "--no-cts" && !has_value) {
-      cfg.line.cts_mode = vksim::CtsMode::Never;
+      cfg.line.cts_mode = vk::sim::CtsMode::Never;
       ++cts_modes;
     } else {
       return Usage("unknown option '" + std::string(argv[i]) + "'");
@@ -354,7 +370,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
 
 // Loads the flash file and adds the --program files. Returns -1 to go on,
 // otherwise the exit code.
-int SetUpFlash(const Args& args, vksim::FlashFs& flash) {
+int SetUpFlash(const Args& args, vk::sim::FlashFs& flash) {
   std::string error;
   const std::string& path = args.server.flash_path;
   if (!path.empty() && std::filesystem::exists(path) && !flash.Load(path, error)) {
@@ -363,20 +379,44 @@ int SetUpFlash(const Args& args, vksim::FlashFs& flash) {
   }
   for (const std::string& entry : args.programs) {
     std::string name = entry;
-    long type = vksim::FlashFs::kTypeProgram;
+    long type = vk::sim::FlashFs::kTypeProgram;
     if (const auto colon = entry.rfind(':'); colon != std::string::npos) {
       name = entry.substr(0, colon);
       if (!ParseNumber(entry.substr(colon + 1), 0, 255, type))
         return Usage("--program " + entry + ": TYPE must be 0 to 255");
     }
     const auto status = flash.Put(FixedProgram(name, static_cast<uint8_t>(type)));
-    if (status != vksim::FlashFs::Status::Ok)
-      return Usage("--program " + entry + ": " + vksim::StatusText(status));
+    if (status != vk::sim::FlashFs::Status::Ok)
+      return Usage("--program " + entry + ": " + vk::sim::StatusText(status));
   }
   if (!path.empty() && !flash.Save(path, error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
     return 2;
   }
+  return -1;
+}
+
+// Reads the recording to play back into the server's settings: it takes
+// the board's place on a line shaped as recorded. Returns -1 to go on,
+// otherwise the exit code.
+int SetUpReplay(Args& args) {
+  std::ifstream in(args.replay_path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  vk::sim::Recording recording;
+  std::string error;
+  if (!in) error = "cannot read it";
+  if (!error.empty() || !vk::sim::ParseRecording(text.str(), recording, error)) {
+    std::fprintf(stderr, "vksim: %s: %s\n", args.replay_path.c_str(), error.c_str());
+    return 2;
+  }
+  vk::sim::ServerConfig& cfg = args.server;
+  recording.line.pace = cfg.line.pace;
+  recording.line.latency = cfg.line.latency;
+  cfg.line = recording.line;
+  cfg.once = true;
+  cfg.flash_path.clear();
+  cfg.replay = std::move(recording);
   return -1;
 }
 
@@ -386,10 +426,11 @@ int main(int argc, char** argv) {
   Args args;
   if (const int rc = ParseArgs(argc, argv, args); rc >= 0) return rc;
 
-  vksim::FlashFs flash;
-  if (const int rc = SetUpFlash(args, flash); rc >= 0) return rc;
+  vk::sim::FlashFs flash;
+  if (const int rc = args.replay_path.empty() ? SetUpFlash(args, flash) : SetUpReplay(args); rc >= 0)
+    return rc;
 
-  vksim::Trace trace;
+  vk::sim::Trace trace;
   std::string error;
   if (!args.trace_path.empty() && !trace.Open(args.trace_path, error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
@@ -397,7 +438,7 @@ int main(int argc, char** argv) {
   }
   if (args.trace_times) trace.StampTimes();
 
-  vksim::Server server(args.server, flash, trace);
+  vk::sim::Server server(args.server, flash, trace);
   if (!server.Listen(error)) {
     std::fprintf(stderr, "vksim: %s\n", error.c_str());
     return 2;

@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <iterator>
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 // 4: closes the session; the board then waits for the closing byte.
@@ -241,4 +241,4 @@ void Monitor::Send(uint8_t byte, Output& out) const {
   if (!Silent()) out.bytes.push_back(byte);
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -20,7 +20,7 @@
 #include "sim/flash.h"
 #include "sim/ram.h"
 
-namespace vksim {
+namespace vk::sim {
 
 // Faults the board can be told to make, for testing the host's error paths.
 struct Knobs {
@@ -49,6 +49,21 @@ struct Output {
   std::vector<uint8_t> bytes;         // to the host, in order
   std::vector<std::string> events;    // trace events ("started AB")
   std::vector<std::string> started;   // names of programs started
+};
+
+// What answers at the board's end of the line: the target monitor below,
+// or a recorded session played back (sim/replay.h).
+class Board {
+ public:
+  virtual ~Board() = default;
+  // The RTS pulse; `out` takes what the board sends as it comes up.
+  virtual void Reset(Output& out) = 0;
+  // One byte has reached the board.
+  virtual void Receive(uint8_t byte, Output& out) = 0;
+  // The host has closed the connection.
+  virtual void HostClosed() {}
+  // Why the connection has to end in error; empty while all is well.
+  virtual std::string Failure() const { return {}; }
 };
 
 // Result bytes of a command. A late result comes after work on the flash;
@@ -96,7 +111,7 @@ struct CommandEntry {
 // The command dispatch table; nullptr for a byte that is no known command.
 const CommandEntry* FindCommand(uint8_t code);
 
-class Monitor {
+class Monitor final : public Board {
  public:
   static constexpr uint8_t kSync = 0x7F;
   static constexpr uint8_t kRamSync = 0x0F;
@@ -112,8 +127,9 @@ class Monitor {
 
   // The RTS pulse: back to waiting for the sync byte.
   void Reset();
+  void Reset(Output&) override { Reset(); }
   // One byte has reached the board.
-  void Receive(uint8_t byte, Output& out);
+  void Receive(uint8_t byte, Output& out) override;
 
   State state() const { return state_; }
   const RamLoader& ram() const { return ram_; }
@@ -144,4 +160,4 @@ class Monitor {
   std::unique_ptr<Command> command_;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -4,17 +4,14 @@
 #include <array>
 #include <cstdio>
 
-namespace vksim {
+#include "link/bytes.h"
+
+namespace vk::sim {
 namespace {
 
 constexpr size_t kLengthEnd = 3;     // command byte and the two length bytes
 constexpr size_t kDataHeader = 8;    // ... block kind and the load address
 constexpr size_t kStartMessage = 5;  // command byte and the entry address
-
-uint32_t Word(const std::vector<uint8_t>& bytes, size_t at) {
-  return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-         static_cast<uint32_t>(bytes[at + 2]) << 8 | static_cast<uint32_t>(bytes[at + 3]);
-}
 
 std::string Hex8(uint32_t value) {
   std::array<char, 9> text{};
@@ -62,7 +59,7 @@ bool RamLoader::Receive(uint8_t byte, std::vector<uint8_t>& reply, std::vector<s
     case Stage::DataLength:
       message_.push_back(byte);
       if (message_.size() == kLengthEnd) {
-        expected_ = std::max<size_t>(static_cast<size_t>(message_[1]) << 8 | message_[2], kLengthEnd);
+        expected_ = std::max<size_t>(vk::bytes::Get16(&message_[1]), kLengthEnd);
         if (message_.size() == expected_) FinishMessage(reply, events);
         else stage_ = Stage::DataBody;
       }
@@ -91,20 +88,19 @@ bool RamLoader::Receive(uint8_t byte, std::vector<uint8_t>& reply, std::vector<s
 
 void RamLoader::FinishMessage(std::vector<uint8_t>& reply, std::vector<std::string>& events) {
   ++messages_;
-  uint8_t sum = 0;
-  for (uint8_t b : message_) sum = static_cast<uint8_t>(sum + b);
+  uint8_t sum = vk::bytes::Sum8(message_);
   if (knobs_.checksum_fault.count(messages_) != 0) ++sum;
 
   if (message_[0] == kStart) {
-    entry_ = Word(message_, 1);
+    entry_ = vk::bytes::Get32(&message_[1]);
     events.push_back("ram entry " + Hex8(entry_));
     stage_ = Stage::Closing;
   } else {
     if (message_.size() >= kDataHeader && message_[3] == kBlockData) {
-      const uint32_t address = Word(message_, 4);
+      const uint32_t address = vk::bytes::Get32(&message_[4]);
       const size_t words = (message_.size() - kDataHeader) / 4;
       for (size_t k = 0; k < words; ++k)
-        image_[address + static_cast<uint32_t>(k)] = Word(message_, kDataHeader + 4 * k);
+        image_[address + static_cast<uint32_t>(k)] = vk::bytes::Get32(&message_[kDataHeader + 4 * k]);
       events.push_back("ram data " + Hex8(address) + " " + std::to_string(words));
     } else {
       events.push_back("ram message not stored (" + std::to_string(message_.size()) + " bytes)");
@@ -139,4 +135,4 @@ void RamLoader::WriteDump() {
     std::fprintf(stderr, "vksim: cannot write %s\n", knobs_.dump_path.c_str());
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-namespace vksim {
+namespace vk::sim {
 
 struct RamKnobs {
   std::set<int> checksum_fault;  // messages of a session (1 = first) whose reply goes out one too high
@@ -77,4 +77,4 @@ class RamLoader {
   bool dump_pending_ = false;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -23,7 +23,7 @@
 
 #include "sim/session.h"
 
-namespace vksim {
+namespace vk::sim {
 namespace {
 
 // The longest single wait of the loop, so a signal is noticed soon even if
@@ -92,12 +92,17 @@ bool WaitUntil(pollfd* fds, nfds_t count, Nanos wake, bool spin) {
   }
 }
 
+std::unique_ptr<Board> MakeBoard(const ServerConfig& config, FlashFs& flash) {
+  if (config.replay) return std::make_unique<Replay>(*config.replay);
+  return std::make_unique<Monitor>(flash, config.knobs);
+}
+
 }  // namespace
 
 class Server::Client {
  public:
   Client(int fd, const ServerConfig& config, FlashFs& flash, Trace& trace)
-      : fd_(fd), session_(config.line, config.knobs, flash, trace), drained_at_(Now()) {
+      : fd_(fd), session_(config.line, MakeBoard(config, flash), trace), drained_at_(Now()) {
     session_.Start();
   }
   ~Client() { ::close(fd_); }
@@ -289,6 +294,15 @@ int Server::Run() {
       }
       SaveFlash();
       if (!gone) gone = !client_->Write() || client_->Finished(now);
+      Board& board = client_->session().board();
+      if (gone) board.HostClosed();
+      if (const std::string failure = board.Failure(); !failure.empty()) {
+        std::fprintf(stderr, "vksim: %s\n", failure.c_str());
+        trace_.Event(failure);
+        client_.reset();
+        trace_.Event("disconnect");
+        return kExitReplayDiverged;
+      }
       if (gone) {
         client_.reset();
         trace_.Event("disconnect");
@@ -301,4 +315,4 @@ int Server::Run() {
   return 0;
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -6,23 +6,29 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "sim/flash.h"
 #include "sim/line.h"
 #include "sim/monitor.h"
+#include "sim/replay.h"
 #include "sim/trace.h"
 
-namespace vksim {
+namespace vk::sim {
 
 struct ServerConfig {
   uint16_t port = 0;          // 0: any free port
   bool once = false;          // end after the first client has gone
-  int idle_timeout_s = 600;   // end after this long without a client; 0: never
+  int idle_timeout_s = 0;     // end after this long without a client; 0: never
   std::string flash_path;     // where the flash is saved after a change; empty: nowhere
   LineConfig line;
   Knobs knobs;
+  std::optional<Recording> replay;  // played back instead of the board's monitor
 };
+
+// The exit code when the host strayed from the recording played back.
+constexpr int kExitReplayDiverged = 3;
 
 class Server {
  public:
@@ -36,7 +42,8 @@ class Server {
   uint16_t port() const { return port_; }
 
   // Serves clients until --once or the idle time-out ends it, or SIGINT or
-  // SIGTERM arrives. Returns the exit code.
+  // SIGTERM arrives, or the board fails the connection (a replay that
+  // diverged). Returns the exit code.
   int Run();
 
  private:
@@ -54,4 +61,4 @@ class Server {
   std::unique_ptr<Client> client_;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

@@ -13,7 +13,7 @@
 // an answer.
 #include "sim/session.h"
 
-namespace vksim {
+namespace vk::sim {
 
 namespace tn = vk::telnet;
 
@@ -40,8 +40,11 @@ constexpr uint8_t kInboundHardwareFlow = 16;
 
 }  // namespace
 
+Session::Session(const LineConfig& line, std::unique_ptr<Board> board, Trace& trace)
+    : line_(line), board_(std::move(board)), trace_(trace) {}
+
 Session::Session(const LineConfig& line, const Knobs& knobs, FlashFs& flash, Trace& trace)
-    : line_(line), monitor_(flash, knobs), trace_(trace) {}
+    : Session(line, std::make_unique<Monitor>(flash, knobs), trace) {}
 
 void Session::Start() {
   for (uint8_t option : {tn::kOptBinary, tn::kOptSuppressGoAhead}) {
@@ -51,6 +54,7 @@ void Session::Start() {
   }
   out_ += tn::Negotiation(tn::kWill, tn::kOptComPort);
   options_[tn::kOptComPort].us_asked = true;
+  trace_.Event(line_.cts() ? "cts 1" : "cts 0");
 }
 
 void Session::FromNetwork(const uint8_t* data, size_t n, Nanos now) {
@@ -82,15 +86,19 @@ void Session::Advance(Nanos now) {
   while (const auto arrival = line_.TakeArrival(now)) {
     trace_.Byte('>', arrival->byte);
     Output answer;
-    monitor_.Receive(arrival->byte, answer);
-    for (const std::string& e : answer.events) trace_.Event(e);
-    started_.insert(started_.end(), answer.started.begin(), answer.started.end());
-    line_.ToHost(answer.bytes, arrival->at);
+    board_->Receive(arrival->byte, answer);
+    Answer(answer, arrival->at);
   }
   std::vector<uint8_t> sent;
   line_.TakeDepartures(now, sent);
   for (uint8_t b : sent) trace_.Byte('<', b);
   tn::EscapeData(sent.data(), sent.size(), out_);
+}
+
+void Session::Answer(const Output& answer, Nanos at) {
+  for (const std::string& e : answer.events) trace_.Event(e);
+  started_.insert(started_.end(), answer.started.begin(), answer.started.end());
+  line_.ToHost(answer.bytes, at);
 }
 
 std::string Session::TakeOutput() {
@@ -252,7 +260,11 @@ void Session::SetControl(uint8_t v, Nanos now) {
     case tn::kControlRtsOff: {
       const bool on = v == tn::kControlRtsOn;
       trace_.Event(on ? "rts 1" : "rts 0");
-      if (line_.SetRts(on, now)) monitor_.Reset();
+      if (line_.SetRts(on, now)) {
+        Output answer;
+        board_->Reset(answer);
+        Answer(answer, now);
+      }
       break;
     }
     default:
@@ -261,4 +273,4 @@ void Session::SetControl(uint8_t v, Nanos now) {
   Reply(tn::kSetControl, {v});
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

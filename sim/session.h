@@ -1,12 +1,13 @@
 // One client connection as the network serial server sees it: the Telnet
 // side (option negotiation, COM Port Control commands and their answers,
-// modem-state notifications) in front of the serial line and the board's
-// monitor. Pure like the line: bytes and the current time go in, bytes for
+// modem-state notifications) in front of the serial line and the board (its
+// monitor, or a recording played back). Pure like the line: bytes and the current time go in, bytes for
 // the socket come out.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,13 +17,16 @@
 #include "sim/monitor.h"
 #include "sim/trace.h"
 
-namespace vksim {
+namespace vk::sim {
 
 class Session {
  public:
+  Session(const LineConfig& line, std::unique_ptr<Board> board, Trace& trace);
+  // With the board's monitor.
   Session(const LineConfig& line, const Knobs& knobs, FlashFs& flash, Trace& trace);
 
-  // Queues the server's own option requests; call once, first.
+  // Queues the server's own option requests and traces CTS as the port
+  // opens with it; call once, first.
   void Start();
   // Bytes received from the client.
   void FromNetwork(const uint8_t* data, size_t n, Nanos now);
@@ -36,7 +40,7 @@ class Session {
   std::optional<Nanos> NextDeadline() const { return line_.NextDeadline(); }
 
   const Line& line() const { return line_; }
-  const Monitor& monitor() const { return monitor_; }
+  Board& board() { return *board_; }
 
  private:
   struct OptionState {
@@ -46,6 +50,8 @@ class Session {
     bool him_asked = false;  // we sent DO, no answer yet
   };
 
+  // What the board sends for a byte that reached it (or the reset) at `at`.
+  void Answer(const Output& answer, Nanos at);
   void Negotiate(uint8_t verb, uint8_t option);
   void ComPort(uint8_t command, const std::vector<uint8_t>& value, Nanos now);
   void SetControl(uint8_t value, Nanos now);
@@ -54,7 +60,7 @@ class Session {
   void Reply(uint8_t command, const std::vector<uint8_t>& value);
 
   Line line_;
-  Monitor monitor_;
+  std::unique_ptr<Board> board_;
   Trace& trace_;
   vk::telnet::Decoder decoder_;
   std::string out_;
@@ -71,4 +77,4 @@ class Session {
   uint8_t stop_size_ = vk::telnet::kStopBitsOne;
 };
 
-}  // namespace vksim
+}  // namespace vk::sim

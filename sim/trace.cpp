@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vksim {
+namespace vk::sim {
 
 Trace::~Trace() {
   if (file_ != nullptr) std::fclose(file_);
@@ -43,4 +43,4 @@ void Trace::Write(const std::string& line) {
   }
 }
 
-}  // namespace vksim
+}  // namespace vk::sim

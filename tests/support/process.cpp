@@ -161,11 +161,9 @@ void SimProcess::Start(std::vector<std::string> args) {
   if (pid_ == 0) {
     setsid();
     dup2(out_pipe[1], 1);
+    dup2(out_pipe[1], 2);
     const int devnull = open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      dup2(devnull, 0);
-      dup2(devnull, 2);
-    }
+    if (devnull >= 0) dup2(devnull, 0);
     execv(c_args[0], c_args.data());
     _exit(127);
   }
@@ -200,6 +198,19 @@ SimProcess::~SimProcess() {
     waitpid(pid_, nullptr, 0);
   }
   if (out_fd_ >= 0) close(out_fd_);
+}
+
+int SimProcess::Wait(int timeout_ms) {
+  for (const long start = NowMs(); pid_ > 0; usleep(10000)) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      pid_ = -1;
+    } else if (NowMs() - start >= timeout_ms) {
+      return -1;
+    }
+  }
+  return exit_code_;
 }
 
 std::string SimProcess::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }

@@ -57,15 +57,18 @@ class SimProcess {
   SimProcess& operator=(const SimProcess&) = delete;
   int port() const { return port_; }
   std::string Url() const;
-  // What the simulator printed so far (after the listening line).
+  // What the simulator printed so far (after the listening line), stderr too.
   std::string Output();
   // Waits at most timeout_ms for the peer to end; what it printed.
   std::string Finish(int timeout_ms);
+  // Its exit code, waiting at most timeout_ms for it to end; -1 if it did not.
+  int Wait(int timeout_ms);
 
  private:
   void Start(std::vector<std::string> argv);
 
   int pid_ = -1;
+  int exit_code_ = -1;
   int out_fd_ = -1;
   int port_ = 0;
   std::string output_;

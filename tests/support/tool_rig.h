@@ -49,6 +49,7 @@ class ToolRig {
   const TempDir& dir() const { return dir_; }
   const std::string& tool() const { return tool_; }
   std::string Url() const { return sim_.Url(); }
+  SimProcess& sim() { return sim_; }
   std::string SettingsFile() const { return tool_ + ".SET"; }
 
  private:

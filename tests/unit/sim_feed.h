@@ -7,8 +7,8 @@
 namespace vktest {
 
 // Everything the monitor answers to `host`, byte after byte.
-inline vksim::Output Feed(vksim::Monitor& monitor, const Bytes& host) {
-  vksim::Output all;
+inline vk::sim::Output Feed(vk::sim::Monitor& monitor, const Bytes& host) {
+  vk::sim::Output all;
   for (uint8_t b : host) monitor.Receive(b, all);
   return all;
 }

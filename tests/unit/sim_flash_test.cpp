@@ -10,8 +10,8 @@
 
 #include "sim/flash.h"
 
-using vksim::FlashFs;
-using vksim::Program;
+using vk::sim::FlashFs;
+using vk::sim::Program;
 using Status = FlashFs::Status;
 
 namespace {

@@ -6,11 +6,11 @@
 #include "sim/monitor.h"
 #include "support/bytes.h"
 
-using vksim::FlashFs;
-using vksim::Knobs;
-using vksim::Monitor;
-using vksim::Output;
-using vksim::Program;
+using vk::sim::FlashFs;
+using vk::sim::Knobs;
+using vk::sim::Monitor;
+using vk::sim::Output;
+using vk::sim::Program;
 using Bytes = std::vector<uint8_t>;
 
 using vktest::Cat;

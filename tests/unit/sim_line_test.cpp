@@ -4,11 +4,11 @@
 
 #include "sim/line.h"
 
-using vksim::CtsMode;
-using vksim::kMillisecond;
-using vksim::Line;
-using vksim::LineConfig;
-using vksim::Nanos;
+using vk::sim::CtsMode;
+using vk::sim::kMillisecond;
+using vk::sim::Line;
+using vk::sim::LineConfig;
+using vk::sim::Nanos;
 
 namespace {
 

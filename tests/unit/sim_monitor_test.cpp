@@ -5,10 +5,10 @@
 #include "sim/monitor.h"
 #include "sim_feed.h"
 
-using vksim::FlashFs;
-using vksim::Knobs;
-using vksim::Monitor;
-using vksim::Output;
+using vk::sim::FlashFs;
+using vk::sim::Knobs;
+using vk::sim::Monitor;
+using vk::sim::Output;
 using Bytes = std::vector<uint8_t>;
 
 using vktest::Cat;
@@ -18,7 +18,7 @@ namespace {
 
 FlashFs Flash() {
   FlashFs fs;
-  vksim::Program p;
+  vk::sim::Program p;
   p.name = "AB";
   fs.Add(p);
   p.name = "DATA";

@@ -6,10 +6,10 @@
 #include "support/process.h"
 #include "sim_feed.h"
 
-using vksim::FlashFs;
-using vksim::Knobs;
-using vksim::Monitor;
-using vksim::Output;
+using vk::sim::FlashFs;
+using vk::sim::Knobs;
+using vk::sim::Monitor;
+using vk::sim::Output;
 using Bytes = std::vector<uint8_t>;
 
 using vktest::Cat;

@@ -7,9 +7,9 @@
 #include "sim/session.h"
 
 namespace tn = vk::telnet;
-using vksim::kMillisecond;
-using vksim::Nanos;
-using vksim::Session;
+using vk::sim::kMillisecond;
+using vk::sim::Nanos;
+using vk::sim::Session;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -40,20 +40,21 @@ std::string Data(const Bytes& b) {
 }
 
 struct Rig {
-  vksim::FlashFs flash;
-  vksim::Knobs knobs;
-  vksim::Trace trace;
+  vk::sim::FlashFs flash;
+  vk::sim::Knobs knobs;
+  vk::sim::Trace trace;
   std::vector<std::string> lines;
   Session session;
 
-  explicit Rig(vksim::LineConfig line = {})
+  explicit Rig(vk::sim::LineConfig line = {})
       : session(line, knobs, flash, trace) {
     trace.CaptureTo(&lines);
-    vksim::Program p;
+    vk::sim::Program p;
     p.name = "AB";
     flash.Add(p);
     session.Start();
     session.TakeOutput();
+    lines.clear();
   }
   Seen Send(const std::string& wire, Nanos now = kT0) {
     session.FromNetwork(reinterpret_cast<const uint8_t*>(wire.data()), wire.size(), now);
@@ -71,9 +72,9 @@ bool IsModemState(const tn::Event& e, uint8_t value) {
 }
 
 TEST(SimSession, OpensWithItsOptionRequests) {
-  vksim::FlashFs flash;
-  vksim::Knobs knobs;
-  vksim::Trace trace;
+  vk::sim::FlashFs flash;
+  vk::sim::Knobs knobs;
+  vk::sim::Trace trace;
   Session s({}, knobs, flash, trace);
   s.Start();
   EXPECT_EQ(s.TakeOutput(), Neg(tn::kWill, 0) + Neg(tn::kDo, 0) + Neg(tn::kWill, 3) +
@@ -166,7 +167,7 @@ TEST(SimSession, CtsRisesAfterThePulseWithANotification) {
   Rig rig;
   rig.Send(tn::ComPort(11, {0x10}));  // the client cares for CTS only
   const Nanos pulse = AfterPulse(rig, kT0);
-  const Nanos delay = vksim::LineConfig{}.cts_delay;
+  const Nanos delay = vk::sim::LineConfig{}.cts_delay;
   EXPECT_EQ(rig.session.NextDeadline(), pulse + delay);
   EXPECT_TRUE(rig.At(pulse + delay - 1).events.empty());
   const Seen seen = rig.At(pulse + delay);
@@ -211,7 +212,7 @@ TEST(SimSession, PulseInTheSameChunkComesAfterTheDataBeforeIt) {
 }
 
 TEST(SimSession, PacedAnswerLeavesLaterAndPurgeDropsIt) {
-  vksim::LineConfig line;
+  vk::sim::LineConfig line;
   line.pace = true;
   line.latency = 3 * kMillisecond;
   Rig rig(line);
