@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "frame/cmdline.h"
+#include "frame/settings.h"
 #include "link/clock.h"
 
 namespace vk::fourlane {
@@ -54,7 +55,7 @@ std::string LaneFileName(const SourceName& name, int lane) {
 void OpenLaneFiles(const SourceName& name, LaneFiles& files) {
   for (int lane = 0; lane < kLanes; ++lane) {
     const std::string file_name = LaneFileName(name, lane);
-    FILE* file = IsFile(file_name) ? std::fopen(file_name.c_str(), "rb") : nullptr;
+    FILE* file = frame::OpenRegularFile(file_name, "rb");
     if (!file) {
       std::printf("\nCan't Open File %s\n", file_name.c_str());
       EndRun(kExitFailure, Leave::Direct);

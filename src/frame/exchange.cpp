@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "link/clock.h"
 #include "link/ending.h"
 
 namespace vk::frame {
@@ -9,6 +10,11 @@ namespace vk::frame {
 using link::EndRun;
 using link::kExitFailure;
 using link::Leave;
+
+bool ReplyBudget::Spend() {
+  if (started_ms_ < 0) started_ms_ = link::MsClock();
+  return ++bytes_ <= kMaxReplyBytes && link::MsClock() - started_ms_ <= kMaxReplyMs;
+}
 
 uint8_t ReceiveByte(link::Link& link) { return static_cast<uint8_t>(link.ReceiveWait()); }
 
@@ -21,8 +27,10 @@ void Exchange::Command(uint8_t command) {
   link_.Transmit(command);
   sum_ = command;
   uint8_t echo = ReceiveByte(link_);
-  if (link_.TakeFirstCommand())
-    while (echo == kStartFiller) echo = ReceiveByte(link_);
+  if (link_.TakeFirstCommand()) {
+    ReplyBudget fillers;
+    while (echo == kStartFiller && fillers.Spend()) echo = ReceiveByte(link_);
+  }
   if (echo != command) {
     PrintEchoError(rules_.echo_error, command, echo);
     EndRun(kExitFailure, Leave::EndSession);
@@ -56,7 +64,8 @@ bool Exchange::Checksum() { return CompareChecksum(sum_, ReceiveByte(link_), rul
 
 uint8_t Exchange::Result(bool skip_busy_fillers) {
   uint8_t result = ReceiveByte(link_);
-  while (skip_busy_fillers && result == kBusyFiller) result = ReceiveByte(link_);
+  ReplyBudget fillers;
+  while (skip_busy_fillers && result == kBusyFiller && fillers.Spend()) result = ReceiveByte(link_);
   return result;
 }
 

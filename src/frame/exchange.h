@@ -33,6 +33,22 @@ constexpr uint8_t kCmdEndSession = 0x04;
 constexpr uint8_t kClosingByte = 0x0C;
 constexpr int kDrainPolls = 1000;
 
+// However long a peer goes on: fillers, and the variable part of a reply,
+// stop being read after this many bytes or this much time. A flash
+// format at the line rate with fillers all the way stays well inside.
+constexpr long kMaxReplyBytes = 1L << 20;
+constexpr int kMaxReplyMs = 300'000;
+
+class ReplyBudget {
+ public:
+  // False once the reply has gone on too long; then it is not read further.
+  bool Spend();
+
+ private:
+  long bytes_ = 0;
+  long started_ms_ = -1;
+};
+
 // Which byte of a parameter the running sum takes: the echo as received
 // (the flash utilities) or the byte sent (the flash loader, the format
 // utility).
@@ -58,8 +74,10 @@ class Exchange {
  public:
   Exchange(link::Link& link, const ExchangeRules& rules) : link_(link), rules_(rules) {}
 
-  // Sends the command byte and reads its echo. A wrong echo prints the echo
-  // message and ends the run through EndSession with 2.
+  // Sends the command byte and reads its echo, after the first command's
+  // start fillers (within the reply budget; past it the filler is taken as
+  // the echo). A wrong echo prints the echo message and ends the run
+  // through EndSession with 2.
   void Command(uint8_t command);
   // Sends one parameter byte, reads its echo and sums as the rules say.
   void Parameter(uint8_t byte);
@@ -68,7 +86,8 @@ class Exchange {
   // Reads the target's checksum and compares it with the running sum; on a
   // mismatch prints the checksum message. True when it matched.
   bool Checksum();
-  // Reads a result byte, skipping busy fillers when asked.
+  // Reads a result byte, skipping busy fillers when asked (within the
+  // reply budget; past it the filler is taken as the result).
   uint8_t Result(bool skip_busy_fillers);
 
   uint8_t sum() const { return sum_; }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -58,6 +59,22 @@ void ReadSettings(Frame& frame) {
       if (parsed.results[i] == ScanResult::NoMatch) frame.settings_changed = true;
   }
   if (ValidateSettings(frame.settings, traits.has_mode)) frame.settings_changed = true;
+}
+
+// VK_CONNECT_TIMEOUT: whole seconds for the whole connection attempt, 0 for
+// no limit. Anything else is ignored, with a word on standard error.
+std::optional<int> ConnectLimit(const ToolTraits& traits) {
+  const char* value = std::getenv("VK_CONNECT_TIMEOUT");
+  if (!value || !*value) return std::nullopt;
+  int seconds = 0;
+  size_t pos = 0;
+  const std::string_view text(value);
+  if (ScanDecimal(text, pos, seconds) == ScanResult::Matched && pos == text.size() && seconds >= 0 &&
+      text.find_first_of("+- \t") == std::string_view::npos)
+    return seconds;
+  std::fprintf(stderr, "%s: VK_CONNECT_TIMEOUT=%s is not a number of seconds; ignored\n",
+               ProgramName(traits).c_str(), value);
+  return std::nullopt;
 }
 
 void ConfirmOrEnd() {
@@ -159,6 +176,7 @@ link::Link& ConnectFrame(Frame& frame) {
   connection.baud = frame.settings.baud;
   connection.info = frame.info;
   connection.sync_byte = traits.sync_byte;
+  connection.limit_s = ConnectLimit(traits);
   const long before = link::MsClock();
   const int attempts = link::ConnectTarget(frame.link, connection);
   const long after = link::MsClock();

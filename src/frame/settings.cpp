@@ -1,12 +1,17 @@
 #include "frame/settings.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <array>
 
 namespace vk::frame {
 namespace {
@@ -189,24 +194,96 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
   return program.substr(0, dot) + ".SET";
 }
 
-bool ReadSettingsText(const std::string& path, std::string& text) {
+FILE* OpenRegularFile(const std::string& path, const char* mode) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::ifstream in(path, std::ios::in);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+#ifdef _WIN32
+  return std::fopen(path.c_str(), mode);
+#else
+  // Opened without waiting (a file swapped for a FIFO meanwhile must not
+  // block), then looked at again through the descriptor.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  FILE* file = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) file = fdopen(fd, mode);
+  if (!file) ::close(fd);
+  return file;
+#endif
+}
+
+bool ReadSettingsText(const std::string& path, std::string& text) {
+  FILE* file = OpenRegularFile(path, "r");
+  if (!file) return false;
+  text.clear();
+  std::array<char, 512> buffer{};
+  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) text.append(buffer.data(), n);
+  std::fclose(file);
   return true;
 }
 
-bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode) {
-  // Text mode: on Windows each line ends with carriage return and line feed.
-  FILE* file = std::fopen(path.c_str(), "w");
+namespace {
+
+bool WriteText(FILE* file, const std::string& text) {
   if (!file) return false;
-  const std::string text = FormatSettings(settings, has_mode);
   const bool ok = std::fputs(text.c_str(), file) >= 0;
   return std::fclose(file) == 0 && ok;
+}
+
+// Puts `from` in the place of `to`, replacing whatever stands there.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+}  // namespace
+
+// The new settings go to a file of their own in the same directory, which
+// then takes the settings file's place: a reader sees the old file or the
+// new one, never half of one, and a link standing there is replaced, never
+// written through. Only where the directory takes no new file is a plain
+// file of our own (no link, one name) written in place.
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode) {
+  const std::string text = FormatSettings(settings, has_mode);
+  struct stat st {};
+#ifdef _WIN32
+  const bool exists = stat(path.c_str(), &st) == 0;
+  const bool is_link = false;
+#else
+  const bool exists = lstat(path.c_str(), &st) == 0;
+  const bool is_link = exists && S_ISLNK(st.st_mode);
+#endif
+  if (exists && !is_link && !S_ISREG(st.st_mode)) return false;  // a directory, a FIFO, a device
+
+#ifdef _WIN32
+  const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+  // Text mode: on Windows each line ends with carriage return and line feed.
+  FILE* file = std::fopen(temp.c_str(), "w");
+#else
+  const mode_t mask = umask(0);
+  umask(mask);
+  const mode_t mode = exists && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : (0666 & ~mask);
+  const std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (fd >= 0 && !file) ::close(fd);
+#endif
+  if (file) {
+    if (WriteText(file, text) && ReplaceFile(temp, path)) return true;
+    std::remove(temp.c_str());
+    return false;
+  }
+  if (!exists || is_link || st.st_nlink > 1) return false;
+#ifdef _WIN32
+  return WriteText(std::fopen(path.c_str(), "w"), text);
+#else
+  const int in_place = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  FILE* place = in_place >= 0 ? fdopen(in_place, "w") : nullptr;
+  if (in_place >= 0 && !place) ::close(in_place);
+  return WriteText(place, text);
+#endif
 }
 
 }  // namespace vk::frame

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,10 @@ std::string FormatSettings(const Settings& settings, bool has_mode);
 // appended, in the program's directory.
 std::string SettingsPath(std::string_view argv0, std::string_view path_env, std::string_view cwd,
                          std::string_view exe_suffix);
+
+// Opens a regular file for reading; anything else (a directory, a FIFO, a
+// device) counts as a file that cannot be opened, and nothing waits.
+FILE* OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the file; false when it cannot be opened.
 bool ReadSettingsText(const std::string& path, std::string& text);

@@ -51,4 +51,10 @@ static_assert(RowsInToolOrder(), "one row per program, in the order of enum Tool
 
 const ToolTraits& Traits(Tool tool) { return kTools[static_cast<size_t>(tool)]; }
 
+std::string ProgramName(const ToolTraits& traits) {
+  std::string name(traits.name);
+  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return name;
+}
+
 }  // namespace vk::frame

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "link/connect.h"
@@ -45,6 +46,10 @@ struct ToolTraits {
 };
 
 const ToolTraits& Traits(Tool tool);
+
+// The program's name as its file is called ("vkburn"), for messages on
+// standard error.
+std::string ProgramName(const ToolTraits& traits);
 
 constexpr std::string_view kVersion = "V 3.0";
 constexpr int kMaxTargetName = 15;  // longest name the flash file system holds

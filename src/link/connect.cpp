@@ -9,18 +9,34 @@
 namespace vk::link {
 namespace {
 
-// The terminal watched for a key for as long as the connection is sought,
-// and given back however the attempt ends.
-struct KeyWatch {
-  KeyWatch() { ConsoleBegin(); }
-  ~KeyWatch() { ConsoleEnd(); }
+// The terminal watched for a key, and the time limit, for as long as the
+// connection is sought; the terminal is given back however the attempt ends.
+class Watch {
+ public:
+  explicit Watch(std::optional<int> limit_s) : keys_(ConsoleBegin()) {
+    limit_s_ = limit_s ? *limit_s : keys_ ? 0 : kUnattendedLimitS;
+    deadline_ = SteadyClock::now() + std::chrono::seconds(limit_s_);
+  }
+  ~Watch() { ConsoleEnd(); }
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+  // Ends the run through ExitTool on a key press or when time is up.
+  void Check() const {
+    if (keys_ && ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
+    if (limit_s_ > 0 && SteadyClock::now() >= deadline_) {
+      std::printf("\nConnectTarget(): Time-Out, Target Did Not Answer Within %d Seconds\n", limit_s_);
+      EndRun(kExitFailure, Leave::ExitTool);
+    }
+  }
+
+ private:
+  bool keys_;
+  int limit_s_ = 0;
+  SteadyClock::time_point deadline_;
 };
 
-void EndIfKeyPressed() {
-  if (ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
-}
-
-int WaitTargetReady(Link& link) {
+int WaitTargetReady(Link& link, const Watch& watch) {
   link.SetRtsSignal(1);
   link.SetRtsSignal(0);
   link.EnableAuto_RTS_CTS(1);
@@ -45,7 +61,7 @@ int WaitTargetReady(Link& link) {
       std::printf("*");
       std::fflush(stdout);
     }
-    EndIfKeyPressed();
+    watch.Check();
     SleepMs(kCtsPollMs);
   }
 }
@@ -55,7 +71,7 @@ int SyncEchoReceived(Link& link, uint8_t sync_byte) {
   return static_cast<uint8_t>(link.ReceiveWait()) == sync_byte ? 1 : 0;
 }
 
-int TrySync(Link& link, Connection& connection, int attempts, int& attempt_counter) {
+int TrySync(Link& link, Connection& connection, const Watch& watch, int attempts, int& attempt_counter) {
   while (attempts != 0) {
     link.Transmit(connection.sync_byte);
     link.Transmit(connection.sync_byte);
@@ -64,7 +80,7 @@ int TrySync(Link& link, Connection& connection, int attempts, int& attempt_count
     if (connection.info)
       std::printf("\nSent 0x%02X Twice At Timestamp %d With %d Baud", connection.sync_byte,
                   static_cast<int>(MsClock()), connection.baud);
-    EndIfKeyPressed();
+    watch.Check();
     SleepMs(kSyncPauseMs);
     if (SyncEchoReceived(link, connection.sync_byte)) return 1;
   }
@@ -74,15 +90,15 @@ int TrySync(Link& link, Connection& connection, int attempts, int& attempt_count
 }  // namespace
 
 int ConnectTarget(Link& link, Connection& connection) {
-  KeyWatch keys;
-  WaitTargetReady(link);
+  const Watch watch(connection.limit_s);
+  WaitTargetReady(link, watch);
   int toggle = connection.baud == kBaudHigh ? 1 : 0;
   int attempt_counter = 0;
   for (;;) {
     connection.baud = toggle ? kBaudHigh : kBaudLow;
     toggle = 1 - toggle;
     link.SetBaudRate(connection.baud);
-    if (TrySync(link, connection, kSyncAttemptsPerTry, attempt_counter)) break;
+    if (TrySync(link, connection, watch, kSyncAttemptsPerTry, attempt_counter)) break;
     connection.settings_changed = true;
   }
   return attempt_counter;

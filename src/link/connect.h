@@ -8,11 +8,13 @@
 //      attempt sends the sync byte twice, pauses 50 ms and looks at the first
 //      byte waiting. Two attempts per rate.
 // A key press on the terminal during either wait ends the run through
-// ExitTool with 2. There is no other limit: a board that never answers is
-// waited for until the operator gives up.
+// ExitTool with 2, and so does the connection's time limit: the seconds the
+// caller gives (0: none), or when it gives none, no limit while a terminal
+// can deliver the key press and 60 s when none can (a script, a service).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "link/link.h"
 
@@ -27,6 +29,7 @@ constexpr int kSyncPauseMs = 50;
 constexpr int kRtsPauseMs = 50;
 constexpr int kCtsPollMs = 5;
 constexpr int kStarCounterStart = 80;  // one star every 81 polls
+constexpr int kUnattendedLimitS = 60;
 
 // What the connection reads and updates.
 struct Connection {
@@ -34,6 +37,7 @@ struct Connection {
   bool settings_changed = false;  // set whenever a try fails
   bool info = false;              // -i: print the sync trace line
   uint8_t sync_byte = kSyncByte;
+  std::optional<int> limit_s;     // the whole attempt's limit; 0: none
 };
 
 // Returns the number of sync attempts made, the answered one included.

@@ -6,75 +6,109 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <array>
+#include <cerrno>
 
 namespace vk::link {
 namespace {
 
-int g_tty = -1;
-bool g_saved = false;
-struct termios g_original;
-struct sigaction g_old_int, g_old_term, g_old_hup;
+// Signals whose default action ends the process, and those that stop it.
+constexpr std::array kEndingSignals{SIGHUP, SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS, SIGFPE,
+                                    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,   SIGTERM, SIGXCPU,
+                                    SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS, SIGIO};
+constexpr std::array kStopSignals{SIGTSTP, SIGTTIN, SIGTTOU};
 
+// The terminal while keys are watched. This is the one piece of
+// process-wide state in the link: a signal handler can reach nothing but
+// static storage, and it must be able to give the terminal back.
+struct KeyTerminal {
+  int fd = -1;
+  termios original{};
+  termios keys{};
+  volatile sig_atomic_t applied = 0;
+  std::array<struct sigaction, kEndingSignals.size()> old_ending{};
+  std::array<struct sigaction, kStopSignals.size()> old_stop{};
+};
+KeyTerminal g_terminal;
+
+bool Foreground() { return tcgetpgrp(g_terminal.fd) == getpgrp(); }
+
+// Both are safe in a signal handler.
 void Restore() {
-  if (g_tty >= 0 && g_saved) tcsetattr(g_tty, TCSANOW, &g_original);
-  g_saved = false;
+  if (g_terminal.applied) tcsetattr(g_terminal.fd, TCSANOW, &g_terminal.original);
+  g_terminal.applied = 0;
+}
+void Apply() {
+  if (!g_terminal.applied && Foreground() && tcsetattr(g_terminal.fd, TCSANOW, &g_terminal.keys) == 0)
+    g_terminal.applied = 1;
 }
 
-// A signal that ends the process while the terminal is in key mode must not
-// leave the operator's shell without echo.
-void OnSignal(int sig) {
+void Install(int sig, void (*handler)(int), struct sigaction* old) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sigaction(sig, &sa, old);
+}
+
+void OnEndingSignal(int sig) {
+  Restore();
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered, with its default action, when the handler returns
+}
+
+void OnStopSignal(int sig) {
+  const int saved_errno = errno;
   Restore();
   signal(sig, SIG_DFL);
   raise(sig);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);  // the process stops here
+  // Continued: watch the keys again (when in the foreground).
+  Install(sig, OnStopSignal, nullptr);
+  Apply();
+  errno = saved_errno;
 }
 
 }  // namespace
 
-void ConsoleBegin() {
-  if (g_tty >= 0) return;
-  g_tty = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (g_tty < 0) return;
-  if (tcgetattr(g_tty, &g_original) != 0) {
-    close(g_tty);
-    g_tty = -1;
-    return;
+bool ConsoleBegin() {
+  if (g_terminal.fd >= 0) return true;
+  const int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (tcgetattr(fd, &g_terminal.original) != 0) {
+    close(fd);
+    return false;
   }
-  struct termios keys = g_original;
-  keys.c_lflag &= ~(ICANON | ECHO);
-  keys.c_cc[VMIN] = 0;
-  keys.c_cc[VTIME] = 0;
-  g_saved = true;
-  static bool registered = false;
-  if (!registered) {
-    registered = true;
-    std::atexit(Restore);
-  }
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &g_old_int);
-  sigaction(SIGTERM, &sa, &g_old_term);
-  sigaction(SIGHUP, &sa, &g_old_hup);
-  tcsetattr(g_tty, TCSANOW, &keys);
+  g_terminal.fd = fd;
+  g_terminal.keys = g_terminal.original;
+  g_terminal.keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  g_terminal.keys.c_cc[VMIN] = 0;
+  g_terminal.keys.c_cc[VTIME] = 0;
+  for (size_t i = 0; i < kEndingSignals.size(); ++i)
+    Install(kEndingSignals[i], OnEndingSignal, &g_terminal.old_ending[i]);
+  for (size_t i = 0; i < kStopSignals.size(); ++i) Install(kStopSignals[i], OnStopSignal, &g_terminal.old_stop[i]);
+  Apply();
+  return true;
 }
 
 void ConsoleEnd() {
-  if (g_tty < 0) return;
+  if (g_terminal.fd < 0) return;
   Restore();
-  sigaction(SIGINT, &g_old_int, nullptr);
-  sigaction(SIGTERM, &g_old_term, nullptr);
-  sigaction(SIGHUP, &g_old_hup, nullptr);
-  close(g_tty);
-  g_tty = -1;
+  for (size_t i = 0; i < kEndingSignals.size(); ++i) sigaction(kEndingSignals[i], &g_terminal.old_ending[i], nullptr);
+  for (size_t i = 0; i < kStopSignals.size(); ++i) sigaction(kStopSignals[i], &g_terminal.old_stop[i], nullptr);
+  close(g_terminal.fd);
+  g_terminal.fd = -1;
 }
 
 bool ConsoleKeyPressed() {
-  if (g_tty < 0) return false;
+  if (g_terminal.fd < 0 || !Foreground()) return false;
+  Apply();  // brought to the foreground since the last look
   char key;
   bool pressed = false;
   // Swallow everything waiting, so one burst of keys counts once.
-  while (read(g_tty, &key, 1) == 1) pressed = true;
+  while (read(g_terminal.fd, &key, 1) == 1) pressed = true;
   return pressed;
 }
 
@@ -82,9 +116,13 @@ bool ConsoleKeyPressed() {
 
 #else  // Windows: the console's own non-blocking key test.
 #include <conio.h>
+#include <windows.h>
 
 namespace vk::link {
-void ConsoleBegin() {}
+bool ConsoleBegin() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 void ConsoleEnd() {}
 bool ConsoleKeyPressed() {
   if (!_kbhit()) return false;

@@ -135,9 +135,10 @@ void Link::ReceiveBlock(uint8_t* buffer, int length) {
     size_t got = 0;
     if (int e = port.Read(buffer + i, n - i, kReadTimeoutMs, got)) Fail(kReceiveBlockError, e, Leave::ExitTool);
     i += got;
-    // A place whose byte did not come in time keeps its old content and the
-    // next place gets its own time-out; the caller's comparison reports it.
-    if (i < n) ++i;
+    // A place whose byte did not come in time keeps its old content, and so
+    // do the places after it: the line has gone silent, and a time-out for
+    // each of them would only delay the caller's report.
+    if (i < n) break;
   }
 }
 

@@ -8,9 +8,10 @@
 //
 // A failure prints the routine's message on standard output and ends the
 // run with exit code 2 (ending.h), either directly or through ExitTool (the
-// table in link.cpp). A time-out of a single read is not a failure for
-// ReceiveBlock (the place keeps its content); for ReceiveWait it is: the
-// target did not answer, so the run ends through ExitTool.
+// table in link.cpp). A time-out is not a failure for ReceiveBlock (the
+// place whose byte is late, and those after it, keep their content); for
+// ReceiveWait it is: the target did not answer, so the run ends through
+// ExitTool.
 //
 // Port numbers 1 to 4 name COM1..COM4; any other number is COM1. COMn opens
 // the device or rfc2217:// URL in the environment variable VK_COMn when it is

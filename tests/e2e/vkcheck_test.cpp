@@ -80,10 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Fillers before each name and before the closing 0: skipped and not
         // summed, or the checksum would not match.
         Case{"errors_with_fillers", With(kCorrupt, {"--fillers-ff", "25"}), kTwoErrors + kNumbers, 254},
+        // A report whose checksum is wrong is shown, but is no result: 2.
         Case{"checksum_wrong_after_report", {"--reply-checksum-fault", "10"},
-             kNoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: f1   ReceivedChecksum: f2 \n\n", 0},
-        Case{"checksum_wrong_keeps_error_exit_code", With(kCorrupt, {"--reply-checksum-fault", "10"}),
-             kTwoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: ec   ReceivedChecksum: ed \n\n", 254},
+             kNoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: f1   ReceivedChecksum: f2 \n\n", 2},
+        Case{"checksum_wrong_with_file_errors", With(kCorrupt, {"--reply-checksum-fault", "10"}),
+             kTwoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: ec   ReceivedChecksum: ed \n\n", 2},
         // Past 1024 bytes names are counted, not kept; every byte is still
         // summed, so no checksum error.
         Case{"error_list_longer_than_store_cut", LongErrorList(), LongErrorReport(), 254},

@@ -10,6 +10,7 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
+#include "frame/settings.h"
 
 namespace vk::vkburn {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 
 // The .X0 file's modification time in local time.
 fourlane::FileDate X0FileDate(const std::string& x0_name) {
-  FILE* file = std::fopen(x0_name.c_str(), "rb");
+  FILE* file = frame::OpenRegularFile(x0_name, "rb");
   if (!file) {
     std::printf("\nCan't Open File %s\n", x0_name.c_str());
     Refuse();
@@ -48,6 +49,12 @@ fourlane::FileDate X0FileDate(const std::string& x0_name) {
 link::RunEnd Burn(frame::Frame& frame) {
   fourlane::SourceName source{frame.name_typed, frame.name};
   fourlane::SettleSourceName(source);
+  // The board is sent the name as given, a directory part included; it
+  // keeps no longer names.
+  if (source.upper.size() > static_cast<size_t>(frame::kMaxTargetName)) {
+    std::printf("\nName %s Is Longer Than 15 Characters\n", source.upper.c_str());
+    Refuse();
+  }
   const fourlane::FileDate date = X0FileDate(fourlane::LaneFileName(source, 0));
   fourlane::LaneFiles files;
   fourlane::OpenLaneFiles(source, files);

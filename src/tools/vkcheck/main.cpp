@@ -17,9 +17,18 @@ link::RunEnd Check(frame::Frame& frame) {
   exchange.Command(kCmdCheckFlash);
 
   ReportReader reader(exchange.sum());
-  while (!reader.Complete()) reader.Add(frame::ReceiveByte(link));
+  frame::ReplyBudget budget;
+  while (!reader.Complete()) {
+    if (!budget.Spend()) {
+      std::printf("\nERROR: FLASH REPORT DID NOT END, NOT SHOWN\n");
+      return {link::kExitFailure, link::Leave::EndSession};
+    }
+    reader.Add(frame::ReceiveByte(link));
+  }
   PrintReport(stdout, reader.report());
-  frame::CompareChecksum(reader.sum(), reader.received_checksum(), "\n\n");
+  // A report whose checksum is wrong may be garbled: shown, but not a result.
+  if (!frame::CompareChecksum(reader.sum(), reader.received_checksum(), "\n\n"))
+    return {link::kExitFailure, link::Leave::EndSession};
   return {reader.report().HasFileErrors() ? link::kExitAltOutcome : 0, link::Leave::EndSession};
 }
 

@@ -19,18 +19,21 @@ link::RunEnd List(frame::Frame& frame) {
   exchange.Checksum();
 
   DirectoryReply reply;
-  while (!reply.Complete()) reply.Add(frame::ReceiveByte(link));
+  frame::ReplyBudget budget;
+  bool whole = true;
+  while (!reply.Complete() && (whole = budget.Spend())) reply.Add(frame::ReceiveByte(link));
   if (reply.NoFiles()) {
     std::printf("\nNo Files Present On Target Flash\n");
     return {0, Leave::EndSession};
   }
-  frame::CompareChecksum(reply.sum(), reply.received_checksum(), "\n");
-  if (reply.Overflow()) {
-    std::printf("\nERROR: DIRECTORY REPLY LONGER THAN %zu BYTES, NOT LISTED\n", kStoreBytes);
-    return {link::kExitFailure, Leave::EndSession};
-  }
+  // A reply that never ends has no checksum to compare.
+  const bool sound = whole && frame::CompareChecksum(reply.sum(), reply.received_checksum(), "\n");
+  if (!whole) std::printf("\nERROR: DIRECTORY REPLY DID NOT END, NOT LISTED\n");
+  else if (reply.Overflow()) std::printf("\nERROR: DIRECTORY REPLY LONGER THAN %zu BYTES, NOT LISTED\n", kStoreBytes);
+  if (!whole || reply.Overflow()) return {link::kExitFailure, Leave::EndSession};
   PrintListing(stdout, reply.directory());
-  return {link::kExitAltOutcome, Leave::EndSession};
+  // A listing whose checksum is wrong may be garbled: shown, but not a success.
+  return {sound ? link::kExitAltOutcome : link::kExitFailure, Leave::EndSession};
 }
 
 }  // namespace
