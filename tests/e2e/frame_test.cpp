@@ -1,8 +1,12 @@
 // The tool frame seen from outside: usage texts, the settings file and its
 // location, run through VKSTART (the frame is the same for every program).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <map>
+#include <thread>
 
 #include "support/process.h"
 
@@ -114,6 +118,145 @@ TEST(FrameSettings, UnwritableSettingsFileIsReportedAndTheRunGoesOn) {
   const std::string warn = "\nSettings File " + rig.settings + " Could Not Be Written\n";
   EXPECT_EQ(r.out, warn + warn + "\nPROG Started On Target.\n");
   EXPECT_EQ(r.exit_code, 2);
+}
+
+// The settings file is only ever a regular file of its own: anything else
+// in its place counts as a file that cannot be opened, and a link there is
+// replaced by the rewrite, never written through.
+struct PlaceCase {
+  const char* title;
+  void (*make)(const Rig& rig);  // puts something in the settings file's place
+  bool written;                  // the rewrite succeeds (a regular file results)
+};
+
+TEST(FrameSettings, OnlyARegularFileIsReadOrWritten) {
+  const std::vector<PlaceCase> cases = {
+      {"fifo", [](const Rig& r) { ASSERT_EQ(mkfifo(r.settings.c_str(), 0600), 0); }, false},
+      {"link to another file",
+       [](const Rig& r) {
+         WriteFile(r.dir.File("victim.txt"), "victim\n");
+         std::filesystem::create_symlink("victim.txt", r.settings);
+       },
+       true},
+      {"dangling link", [](const Rig& r) { std::filesystem::create_symlink("missing.txt", r.settings); }, true},
+      {"hard link",
+       [](const Rig& r) {
+         WriteFile(r.dir.File("victim.txt"), "victim\n");
+         std::filesystem::create_hard_link(r.dir.File("victim.txt"), r.settings);
+       },
+       true},
+  };
+  for (const PlaceCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    Rig rig;
+    c.make(rig);
+    const RunResult r = rig.Run({"-C2", "prog"});
+    EXPECT_FALSE(r.timed_out);
+    const std::string warn = "\nSettings File " + rig.settings + " Could Not Be Written\n";
+    EXPECT_EQ(r.out, (c.written ? "" : warn) + kOpenFails);
+    EXPECT_EQ(std::filesystem::is_regular_file(std::filesystem::symlink_status(rig.settings)), c.written);
+    if (c.written) {
+      EXPECT_EQ(ReadFile(rig.settings), "PORT=COM2\nBAUD=115200\n");
+    }
+    if (FileExists(rig.dir.File("victim.txt"))) {
+      EXPECT_EQ(ReadFile(rig.dir.File("victim.txt")), "victim\n");
+    }
+    EXPECT_FALSE(FileExists(rig.dir.File("missing.txt")));
+  }
+}
+
+// Runs rewriting one settings file at once each read it whole: none falls
+// back to the defaults and writes them.
+TEST(FrameSettings, ConcurrentRewritesNeverShowAHalfWrittenFile) {
+  Rig rig;
+  WriteFile(rig.settings, "PORT=COM2\nBAUD=38400\n");
+  for (int round = 0; round < 10; ++round) {
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 8; ++i) runs.emplace_back([&] { (void)rig.Run({"-C2", "prog"}); });
+    for (std::thread& t : runs) t.join();
+    ASSERT_EQ(ReadFile(rig.settings), "PORT=COM2\nBAUD=38400\n") << "round " << round;
+  }
+}
+
+// The connection attempt is bounded by VK_CONNECT_TIMEOUT, and without a
+// terminal to press a key on by 60 s.
+struct LimitCase {
+  const char* title;
+  std::vector<std::string> sim;
+  const char* limit;  // nullptr: not set
+  int seconds;
+};
+
+TEST(FrameConnect, TheAttemptEndsAtItsTimeLimit) {
+  const std::vector<LimitCase> cases = {
+      {"no CTS", {"--no-cts"}, "1", 1},
+      {"no sync echo", {"--sync-ignore", "1000000"}, "2", 2},
+      {"no terminal, no limit set", {"--no-cts"}, nullptr, 60},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    SimProcess sim(c.sim);
+    Rig rig;
+    auto env = ToolEnv(sim.Url());
+    if (c.limit) env["VK_CONNECT_TIMEOUT"] = c.limit;
+    const RunResult r = RunProgram({rig.tool, "prog"}, env, rig.dir.path(), "", (c.seconds + 20) * 1000);
+    const std::string tail =
+        "\nConnectTarget(): Time-Out, Target Did Not Answer Within " + std::to_string(c.seconds) + " Seconds\n";
+    EXPECT_EQ(r.exit_code, 2);
+    ASSERT_GE(r.out.size(), tail.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_GE(r.elapsed_ms, c.seconds * 1000L);
+    EXPECT_LT(r.elapsed_ms, c.seconds * 1000L + 3000);
+  }
+}
+
+// Whatever a server does, a run ends in bounded time with exit code 2.
+struct HostileCase {
+  const char* mode;  // of tests/interop/hostile_peer.py
+  const char* tool;
+  std::string tail;  // how the output ends; "{port}" stands for the server's port
+  long max_ms;
+  std::map<std::string, std::string> env;
+};
+
+TEST(FrameHostileServer, EveryRunEndsInBoundedTimeWithTwo) {
+  const std::string open_failed = "\nOpen Of rfc2217://127.0.0.1:{port} Failed: ";
+  const std::string silent = "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n";
+  const std::vector<HostileCase> cases = {
+      {"refuse", "vklist", open_failed + std::to_string(EPROTONOSUPPORT) + "\n", 2000, {}},
+      {"silent", "vklist", open_failed + std::to_string(ETIMEDOUT) + "\n", 5000, {}},
+      {"close-text", "vklist", open_failed + std::to_string(ECONNRESET) + "\n", 2000, {}},
+      {"flood-cts", "vklist", "**\nConnectTarget(): Time-Out, Target Did Not Answer Within 2 Seconds\n", 5000,
+       {{"VK_CONNECT_TIMEOUT", "2"}}},
+      {"data", "vklist",
+       "\nERROR: DIRECTORY REPLY DID NOT END, NOT LISTED\n"
+       "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x55\n",
+       15000, {}},
+      {"data", "vkcheck",
+       "\nERROR: FLASH REPORT DID NOT END, NOT SHOWN\n"
+       "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x55\n",
+       15000, {}},
+      {"nops", "vklist", silent, 5000, {}},
+      {"negotiations", "vklist", silent, 5000, {}},
+      {"endless-sb", "vklist", silent, 5000, {}},
+  };
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " " + c.tool);
+    SimProcess peer({"/usr/bin/python3", std::string(VK_SOURCE_DIR) + "/tests/interop/hostile_peer.py", c.mode},
+                    true);
+    TempDir dir;
+    CopyExecutable(BinDir() + "/" + c.tool, dir.File(c.tool));
+    auto env = ToolEnv(peer.Url());
+    for (const auto& [key, value] : c.env) env[key] = value;
+    const RunResult r = RunProgram({dir.File(c.tool)}, env, dir.path(), "", 30000);
+    std::string tail = c.tail;
+    if (const size_t at = tail.find("{port}"); at != std::string::npos)
+      tail.replace(at, 6, std::to_string(peer.port()));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_LE(r.elapsed_ms, c.max_ms);
+    ASSERT_GE(r.out.size(), tail.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "support/process.h"
@@ -21,16 +23,41 @@ using namespace vktest;
 namespace {
 
 struct TerminalRun {
-  int exit_code = -1;
+  int exit_code = -1;  // 128 + the signal when one ended the tool
   bool timed_out = false;
   std::string out;
-  tcflag_t lflag_after = 0;
 };
 
-// Runs the tool with a fresh pseudo-terminal as its controlling terminal and
-// standard output, and presses a key after `key_after_ms`.
+// The tool's terminal as the test sees it.
+struct Terminal {
+  pid_t tool;
+  int master;
+  int view;  // the terminal opened without becoming its controlling process
+  bool KeyMode() const {
+    struct termios t {};
+    tcgetattr(view, &t);
+    return (t.c_lflag & (ICANON | ECHO)) == 0;
+  }
+  char State() const {  // of the tool's process, from /proc
+    const std::string stat = ReadFile("/proc/" + std::to_string(tool) + "/stat");
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
+  }
+};
+
+struct Step {
+  int at_ms;
+  std::function<void(const Terminal&)> act;
+};
+
+void PressKey(const Terminal& t) { (void)!write(t.master, "x", 1); }
+
+// Runs the tool on a fresh pseudo-terminal that is its controlling terminal
+// and standard output, in a foreground process group of its own under a
+// session leader that waits for it (as a shell's job), and takes the steps.
+// The terminal's modes must be as they were once the tool has ended.
 TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                          const std::string& cwd, int key_after_ms, int timeout_ms) {
+                          const std::string& cwd, const std::vector<Step>& steps, int timeout_ms) {
   TerminalRun run;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);
@@ -48,56 +75,69 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<s
   for (auto& e : envs) c_env.push_back(e.data());
   c_env.push_back(nullptr);
 
-  const pid_t pid = fork();
-  if (pid == 0) {
+  int pid_pipe[2];
+  EXPECT_EQ(pipe(pid_pipe), 0);
+  const pid_t leader = fork();
+  if (leader == 0) {
     setsid();
     const int slave = open(slave_name.c_str(), O_RDWR);  // becomes the controlling terminal
     ioctl(slave, TIOCSCTTY, 0);
-    const int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);  // the key must come from the terminal, not standard input
-    dup2(slave, 1);
-    dup2(slave, 2);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execve(c_args[0], c_args.data(), c_env.data());
-    _exit(127);
+    const pid_t tool = fork();
+    if (tool == 0) {
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(slave, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      const int devnull = open("/dev/null", O_RDONLY);
+      dup2(devnull, 0);  // the key must come from the terminal, not standard input
+      dup2(slave, 1);
+      dup2(slave, 2);
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      execve(c_args[0], c_args.data(), c_env.data());
+      _exit(127);
+    }
+    (void)!write(pid_pipe[1], &tool, sizeof tool);
+    int status = 0;
+    while (waitpid(tool, &status, 0) != tool) {
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
-  const int slave_view = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+  close(pid_pipe[1]);
+  Terminal t{-1, master, open(slave_name.c_str(), O_RDWR | O_NOCTTY)};
+  EXPECT_EQ(read(pid_pipe[0], &t.tool, sizeof t.tool), static_cast<ssize_t>(sizeof t.tool));
+  close(pid_pipe[0]);
   struct termios before {};
-  tcgetattr(slave_view, &before);
+  tcgetattr(t.view, &before);
 
   const auto start = std::chrono::steady_clock::now();
-  bool key_sent = false;
+  size_t next = 0;
   int status = 0;
   for (;;) {
-    const long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
-    if (!key_sent && elapsed >= key_after_ms) {
-      (void)!write(master, "x", 1);
-      key_sent = true;
-    }
+    const long elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    while (next < steps.size() && elapsed >= steps[next].at_ms) steps[next++].act(t);
     struct pollfd p {master, POLLIN, 0};
     if (poll(&p, 1, 20) > 0) {
       char buffer[512];
       const ssize_t n = read(master, buffer, sizeof buffer);
       if (n > 0) run.out.append(buffer, static_cast<size_t>(n));
     }
-    if (waitpid(pid, &status, WNOHANG) == pid) {
+    if (waitpid(leader, &status, WNOHANG) == leader) {
       if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
       break;
     }
     if (elapsed > timeout_ms) {
       run.timed_out = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(t.tool, SIGKILL);
+      kill(leader, SIGKILL);
+      waitpid(leader, &status, 0);
       break;
     }
   }
   struct termios after {};
-  tcgetattr(slave_view, &after);
-  run.lflag_after = after.c_lflag;
+  tcgetattr(t.view, &after);
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
-  close(slave_view);
+  close(t.view);
   close(master);
   return run;
 }
@@ -106,7 +146,8 @@ TEST(KeyPress, EndsTheWaitForCtsWithExitCode2) {
   TempDir dir;
   SimProcess sim({"--no-cts"});
   CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
-  const TerminalRun run = RunOnTerminal({dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(), 600, 8000);
+  const TerminalRun run =
+      RunOnTerminal({dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(), {{600, PressKey}}, 8000);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
   // Only progress stars, no message.
@@ -118,11 +159,56 @@ TEST(KeyPress, EndsTheSyncAttemptsWithExitCode2) {
   // The board never echoes: every sync byte is ignored.
   SimProcess sim({"--sync-ignore", "1000000"});
   CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
-  const TerminalRun run = RunOnTerminal({dir.File("vkstart"), "prog", "-i"}, ToolEnv(sim.Url()), dir.path(), 600, 8000);
+  const TerminalRun run =
+      RunOnTerminal({dir.File("vkstart"), "prog", "-i"}, ToolEnv(sim.Url()), dir.path(), {{600, PressKey}}, 8000);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_NE(run.out.find("With 38400 Baud"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("Connected"), std::string::npos) << run.out;
+}
+
+// Every signal that ends the tool gives the terminal back first (the check
+// is in RunOnTerminal); none is caught for good.
+TEST(KeyPress, SignalsThatEndTheRunGiveTheTerminalBack) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGPIPE}) {
+    SCOPED_TRACE(strsignal(sig));
+    TempDir dir;
+    SimProcess sim({"--no-cts"});
+    CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
+    const TerminalRun run = RunOnTerminal({dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(),
+                                          {{600, [sig](const Terminal& t) { kill(t.tool, sig); }}}, 8000);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 128 + sig);
+  }
+}
+
+// Stopped (Ctrl-Z) the tool leaves the terminal usable; continued it takes
+// the key mode again, and a key still ends the wait.
+TEST(KeyPress, StopAndContinueGiveTheTerminalBackInBetween) {
+  TempDir dir;
+  SimProcess sim({"--no-cts"});
+  CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
+  bool keys_at_start = false, keys_stopped = true, keys_continued = false;
+  char stopped_state = '?';
+  const TerminalRun run = RunOnTerminal(
+      {dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(),
+      {{500, [&](const Terminal& t) { keys_at_start = t.KeyMode(); }},
+       {600, [](const Terminal& t) { kill(t.tool, SIGTSTP); }},
+       {1000,
+        [&](const Terminal& t) {
+          keys_stopped = t.KeyMode();
+          stopped_state = t.State();
+        }},
+       {1100, [](const Terminal& t) { kill(t.tool, SIGCONT); }},
+       {1500, [&](const Terminal& t) { keys_continued = t.KeyMode(); }},
+       {1600, PressKey}},
+      10000);
+  EXPECT_TRUE(keys_at_start);
+  EXPECT_EQ(stopped_state, 'T');
+  EXPECT_FALSE(keys_stopped);
+  EXPECT_TRUE(keys_continued);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_code, 2);
 }
 
 }  // namespace

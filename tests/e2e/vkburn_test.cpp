@@ -1,6 +1,7 @@
 // VKBURN run as a process against the simulator: exact output, exit codes,
 // the bytes on the wire, and what the board's flash holds afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cstdio>
@@ -333,11 +334,43 @@ INSTANTIATE_TEST_SUITE_P(
         LocalCase{"dot_in_directory", {"../x/prog"}, "", {0, 1, 2, 3}, "\nFilename Extension Is Not Allowed"},
         LocalCase{"prompted_extension", {}, "prog.X0 rest\n", {0, 1, 2, 3},
                   "File To Load : \n\nFilename Extension Is Not Allowed"},
+        // The board keeps names of at most 15 characters; a directory part
+        // is sent as part of the name.
+        LocalCase{"name_over_15", {"abcdefghijklmnop"}, "", {0, 1, 2, 3},
+                  "\nName ABCDEFGHIJKLMNOP Is Longer Than 15 Characters\n"},
+        LocalCase{"path_over_15", {"subdir/deep/prog"}, "", {0, 1, 2, 3},
+                  "\nName SUBDIR/DEEP/PROG Is Longer Than 15 Characters\n"},
         LocalCase{"name_too_long", {std::string(257, 'a')}, "", {0, 1, 2, 3},
                   "\nSource Name Longer Than 256 Characters Is Not Allowed\n"},
         LocalCase{"prompted_name_too_long", {}, std::string(300, 'b') + "\n", {0, 1, 2, 3},
                   "File To Load : \n\nSource Name Longer Than 256 Characters Is Not Allowed\n"}),
     [](const auto& info) { return std::string(info.param.title); });
+
+TEST(BurnSource, AFifoInPlaceOfTheX0FileIsAFileThatCannotBeOpened) {
+  BurnRig rig;
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  std::remove(rig.File("PROG.X0").c_str());
+  ASSERT_EQ(mkfifo(rig.File("PROG.X0").c_str(), 0600), 0);
+  const RunResult r = rig.Run({"prog"});
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
+                   "\nCan't Open File PROG.X0\n");
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {
+  // Silent from the fifth byte of the first data message on.
+  BurnRig rig({"--silent-after", "18"});
+  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  const RunResult r = rig.Run({"prog", "-mf"});
+  EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)"
+                          "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0xff\n\n"
+                          "Please Try Again With Security Option: \"VKBURN <NAME> -Ms\"\n\n" +
+                       kBoardStillListening);
+  EXPECT_EQ(r.exit_code, 2);
+  // One read time-out for the message's echoes, one for the session end.
+  EXPECT_LT(r.elapsed_ms, 6500);
+}
 
 TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
   BurnRig rig;
