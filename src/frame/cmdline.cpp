@@ -17,6 +17,10 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const int position = static_cast<int>(i) + 1;
+    if (arg == "--help") {
+      out.usage = true;
+      return out;
+    }
     if (!arg.empty() && arg[0] == '-') {
       const char letter =
           arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';

@@ -12,6 +12,7 @@
 #include "frame/exchange.h"
 #include "link/clock.h"
 #include "link/connect.h"
+#include "link/diagnose.h"
 
 namespace vk::frame {
 namespace {
@@ -146,11 +147,19 @@ void RewriteSettings(const Frame& frame) {
 
 void StartFrame(Frame& frame, int argc, char** argv) {
   const ToolTraits& traits = *frame.traits;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--version") {
+      std::printf("%s %s\n", ProgramName(traits).c_str(), VK_VERSION);
+      EndRun(0, Leave::Direct);
+    }
+  }
   if (traits.banner_at_start) PrintBanner(traits);
 
   const char* path_env = std::getenv("PATH");
-  frame.settings_path = SettingsPath(argc > 0 ? argv[0] : traits.name, path_env ? path_env : "",
-                                     CurrentDirectory(), kExeSuffix);
+  frame.settings_path =
+      ChooseSettingsPath(SettingsPath(argc > 0 ? argv[0] : traits.name, path_env ? path_env : "",
+                                      CurrentDirectory(), kExeSuffix),
+                         std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   ReadSettings(frame);
 
   std::vector<std::string_view> args;
@@ -162,6 +171,7 @@ void StartFrame(Frame& frame, int argc, char** argv) {
   frame.name_typed = std::move(scan.name_typed);
   frame.new_name = std::move(scan.new_name);
   if (scan.usage) PrintUsage(frame);
+  if (frame.info) std::fprintf(stderr, "%s: settings file %s\n", ProgramName(traits).c_str(), frame.settings_path.c_str());
 
   if (traits.port_line) std::printf("Using Port  : COM%d\n", frame.settings.port);
   RewriteSettings(frame);
@@ -177,6 +187,7 @@ link::Link& ConnectFrame(Frame& frame) {
   connection.info = frame.info;
   connection.sync_byte = traits.sync_byte;
   connection.limit_s = ConnectLimit(traits);
+  connection.program = ProgramName(traits);
   const long before = link::MsClock();
   const int attempts = link::ConnectTarget(frame.link, connection);
   const long after = link::MsClock();
@@ -217,7 +228,9 @@ int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
   } catch (const link::RunEnd& failed) {
     end = failed;
   }
-  return FinishRun(frame.link, end);
+  const int code = FinishRun(frame.link, end);
+  if (frame.link.failure()) link::PrintDiagnosis(ProgramName(*frame.traits), *frame.link.failure());
+  return code;
 }
 
 }  // namespace vk::frame

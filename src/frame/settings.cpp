@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <array>
+#include <filesystem>
 
 namespace vk::frame {
 namespace {
@@ -194,6 +195,24 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
   return program.substr(0, dot) + ".SET";
 }
 
+std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
+#ifdef _WIN32
+  (void)xdg_config_home;
+  (void)home;
+  return beside;
+#else
+  const size_t slash = beside.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : beside.substr(0, slash);
+  struct stat st {};
+  if (access(dir.c_str(), W_OK) == 0) return beside;
+  if (lstat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(beside.c_str(), W_OK) == 0) return beside;
+  const std::string name = beside.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (xdg_config_home && xdg_config_home[0] == '/') return std::string(xdg_config_home) + "/vktools/" + name;
+  if (home && home[0] == '/') return std::string(home) + "/.config/vktools/" + name;
+  return beside;
+#endif
+}
+
 FILE* OpenRegularFile(const std::string& path, const char* mode) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
@@ -256,6 +275,13 @@ bool WriteSettingsFile(const std::string& path, const Settings& settings, bool h
   const bool is_link = exists && S_ISLNK(st.st_mode);
 #endif
   if (exists && !is_link && !S_ISREG(st.st_mode)) return false;  // a directory, a FIFO, a device
+#ifndef _WIN32
+  // The user's configuration directory may not exist yet.
+  if (const size_t slash = path.rfind('/'); !exists && slash != std::string::npos && slash > 0) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.substr(0, slash), ec);
+  }
+#endif
 
 #ifdef _WIN32
   const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";

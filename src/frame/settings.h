@@ -55,6 +55,13 @@ std::string FormatSettings(const Settings& settings, bool has_mode);
 std::string SettingsPath(std::string_view argv0, std::string_view path_env, std::string_view cwd,
                          std::string_view exe_suffix);
 
+// Where an installed program keeps its settings: `beside` (SettingsPath)
+// when the program's directory takes new files, or a writable settings file
+// already lies there; else $XDG_CONFIG_HOME/vktools/ with the same file name
+// (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows, and
+// with neither variable set, always `beside`.
+std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
+
 // Opens a regular file for reading; anything else (a directory, a FIFO, a
 // device) counts as a file that cannot be opened, and nothing waits.
 FILE* OpenRegularFile(const std::string& path, const char* mode);

@@ -4,6 +4,7 @@
 
 #include "link/clock.h"
 #include "link/console.h"
+#include "link/diagnose.h"
 #include "link/ending.h"
 
 namespace vk::link {
@@ -13,17 +14,23 @@ namespace {
 // connection is sought; the terminal is given back however the attempt ends.
 class Watch {
  public:
-  explicit Watch(std::optional<int> limit_s) : keys_(ConsoleBegin()) {
-    limit_s_ = limit_s ? *limit_s : keys_ ? 0 : kUnattendedLimitS;
-    deadline_ = SteadyClock::now() + std::chrono::seconds(limit_s_);
+  Watch(const Link& link, const Connection& connection)
+      : link_(link), connection_(connection), keys_(ConsoleBegin()), start_(SteadyClock::now()) {
+    limit_s_ = connection.limit_s ? *connection.limit_s : keys_ ? 0 : kUnattendedLimitS;
+    deadline_ = start_ + std::chrono::seconds(limit_s_);
   }
   ~Watch() { ConsoleEnd(); }
   Watch(const Watch&) = delete;
   Watch& operator=(const Watch&) = delete;
 
-  // Ends the run through ExitTool on a key press or when time is up.
-  void Check() const {
+  // Ends the run through ExitTool on a key press or when time is up. On a
+  // terminal, once the wait has lasted a while, says what it waits for.
+  void Check(bool cts) {
     if (keys_ && ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
+    if (keys_ && hinted_ < (cts ? 1 : 2) && SteadyClock::now() - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
+      PrintWaitHint(connection_.program, link_.device(), cts, connection_.sync_byte);
+      hinted_ = cts ? 1 : 2;
+    }
     if (limit_s_ > 0 && SteadyClock::now() >= deadline_) {
       std::printf("\nConnectTarget(): Time-Out, Target Did Not Answer Within %d Seconds\n", limit_s_);
       EndRun(kExitFailure, Leave::ExitTool);
@@ -31,12 +38,16 @@ class Watch {
   }
 
  private:
+  const Link& link_;
+  const Connection& connection_;
   bool keys_;
+  SteadyClock::time_point start_;
   int limit_s_ = 0;
   SteadyClock::time_point deadline_;
+  int hinted_ = 0;  // 1: the CTS hint, 2: the sync hint has been given
 };
 
-int WaitTargetReady(Link& link, const Watch& watch) {
+int WaitTargetReady(Link& link, Watch& watch) {
   link.SetRtsSignal(1);
   link.SetRtsSignal(0);
   link.EnableAuto_RTS_CTS(1);
@@ -61,7 +72,7 @@ int WaitTargetReady(Link& link, const Watch& watch) {
       std::printf("*");
       std::fflush(stdout);
     }
-    watch.Check();
+    watch.Check(true);
     SleepMs(kCtsPollMs);
   }
 }
@@ -71,7 +82,7 @@ int SyncEchoReceived(Link& link, uint8_t sync_byte) {
   return static_cast<uint8_t>(link.ReceiveWait()) == sync_byte ? 1 : 0;
 }
 
-int TrySync(Link& link, Connection& connection, const Watch& watch, int attempts, int& attempt_counter) {
+int TrySync(Link& link, Connection& connection, Watch& watch, int attempts, int& attempt_counter) {
   while (attempts != 0) {
     link.Transmit(connection.sync_byte);
     link.Transmit(connection.sync_byte);
@@ -80,7 +91,7 @@ int TrySync(Link& link, Connection& connection, const Watch& watch, int attempts
     if (connection.info)
       std::printf("\nSent 0x%02X Twice At Timestamp %d With %d Baud", connection.sync_byte,
                   static_cast<int>(MsClock()), connection.baud);
-    watch.Check();
+    watch.Check(false);
     SleepMs(kSyncPauseMs);
     if (SyncEchoReceived(link, connection.sync_byte)) return 1;
   }
@@ -90,7 +101,7 @@ int TrySync(Link& link, Connection& connection, const Watch& watch, int attempts
 }  // namespace
 
 int ConnectTarget(Link& link, Connection& connection) {
-  const Watch watch(connection.limit_s);
+  Watch watch(link, connection);
   WaitTargetReady(link, watch);
   int toggle = connection.baud == kBaudHigh ? 1 : 0;
   int attempt_counter = 0;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "link/link.h"
 
@@ -30,6 +31,7 @@ constexpr int kRtsPauseMs = 50;
 constexpr int kCtsPollMs = 5;
 constexpr int kStarCounterStart = 80;  // one star every 81 polls
 constexpr int kUnattendedLimitS = 60;
+constexpr int kHintAfterMs = 3000;  // on a terminal: say what is awaited
 
 // What the connection reads and updates.
 struct Connection {
@@ -38,6 +40,7 @@ struct Connection {
   bool info = false;              // -i: print the sync trace line
   uint8_t sync_byte = kSyncByte;
   std::optional<int> limit_s;     // the whole attempt's limit; 0: none
+  std::string program;            // names the tool in hints on standard error
 };
 
 // Returns the number of sync attempts made, the answered one included.

@@ -26,11 +26,6 @@ constexpr const char* kTransmitBlockError = "\nTransmitBlock(): Communiction Err
 constexpr const char* kReceiveWaitError = "\nReceiveWait(): Communiction Error: %d\n";
 constexpr const char* kReceiveBlockError = "\nReceiveBlock(): Communiction Error: %d\n";
 
-[[noreturn]] void Fail(const char* format, int error, Leave leave) {
-  std::printf(format, error);
-  EndRun(kExitFailure, leave);
-}
-
 const char* PrepareMessage(PrepareStep step) {
   switch (step) {
     case PrepareStep::QueueSizes:
@@ -46,6 +41,12 @@ const char* PrepareMessage(PrepareStep step) {
 }  // namespace
 
 Link::Link() = default;
+
+void Link::Fail(const char* format, int error, Leave leave, bool opening, std::string server_text) {
+  if (format) std::printf(format, error);
+  failure_ = LinkFailure{device_, port_number_, error, opening, std::move(server_text)};
+  EndRun(kExitFailure, leave);
+}
 Link::~Link() = default;
 
 PortBackend& Link::Port() {
@@ -59,15 +60,16 @@ PortBackend& Link::Port() {
 }
 
 void Link::OpenPort(int port, int baud) {
-  const std::string name = PortDeviceName(port);
+  port_number_ = NormalisePortNumber(port);
+  device_ = PortDeviceName(port);
   OpenError error;
-  std::unique_ptr<PortBackend> opened = OpenBackend(name, error);
+  std::unique_ptr<PortBackend> opened = OpenBackend(device_, error);
   if (!opened) {
-    std::printf("\nOpen Of %s Failed: %d\n", name.c_str(), error.code);
-    EndRun(kExitFailure, Leave::Direct);
+    std::printf("\nOpen Of %s Failed: ", device_.c_str());
+    Fail("%d\n", error.code, Leave::Direct, true, std::move(error.server_text));
   }
   PrepareStep step = PrepareStep::QueueSizes;
-  if (int e = opened->Prepare(step)) Fail(PrepareMessage(step), e, Leave::Direct);
+  if (int e = opened->Prepare(step)) Fail(PrepareMessage(step), e, Leave::Direct, true);
   if (int e = opened->ReadSettings(state_)) Fail("\nGetCommState() Failed: %d\n", e, Leave::Direct);
   state_.handshake = false;
   state_.baud = baud;
@@ -122,7 +124,7 @@ char Link::ReceiveWait() {
     // Nothing came within the read time-out: the target is not answering,
     // so there is no byte to hand back.
     std::printf("\nReceiveWait(): Time-Out, Target Did Not Answer Within %d ms\n", kReadTimeoutMs);
-    EndRun(kExitFailure, Leave::ExitTool);
+    Fail(nullptr, 0, Leave::ExitTool);
   }
   return static_cast<char>(byte);
 }

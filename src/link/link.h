@@ -20,14 +20,26 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "link/backend.h"
+#include "link/ending.h"
 
 namespace vk::link {
 
 constexpr int kReadTimeoutMs = 2000;
 constexpr int kWriteTimeoutMs = 100;
 constexpr int kQueueSize = 4096;
+
+// What made the link fail, for the diagnostics on standard error.
+struct LinkFailure {
+  std::string device;       // the device or URL
+  int port = 1;             // the COM port number it stands for
+  int code = 0;             // the system's error code; 0 for a read time-out
+  bool opening = false;     // the device or server could not be had at all
+  std::string server_text;  // what a network serial server said, if anything
+};
 
 class Link {
  public:
@@ -38,6 +50,10 @@ class Link {
 
   void OpenPort(int port, int baud);
   bool IsOpen() const { return port_ != nullptr; }
+  // The device or URL of the port (once OpenPort has been called).
+  const std::string& device() const { return device_; }
+  // Set once a routine has failed.
+  const std::optional<LinkFailure>& failure() const { return failure_; }
 
   void SetBaudRate(int baud);
   void EnableAuto_RTS_CTS(int on);
@@ -64,12 +80,19 @@ class Link {
 
  private:
   PortBackend& Port();
+  // Prints the routine's message (when given), keeps what failed and ends
+  // the run.
+  [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false,
+                         std::string server_text = {});
 
   std::unique_ptr<PortBackend> port_;
   // The link's copy of the line settings. OpenPort and SetBaudRate refill it
   // from the driver; EnableAuto_RTS_CTS changes it in memory only.
   LineState state_;
   bool first_command_ = true;
+  std::string device_;
+  int port_number_ = 1;
+  std::optional<LinkFailure> failure_;
 };
 
 void SleepMs(int ms);

@@ -1,11 +1,15 @@
 // The tool frame seen from outside: usage texts, the settings file and its
 // location, run through VKSTART (the frame is the same for every program).
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <thread>
 
 #include "support/process.h"
@@ -21,6 +25,13 @@ const std::string kStartUsage =
     "Usage: VKSTART <Name> [-C<n>]\n\n"
     "-C<n>   - Desired COM Port (1..4, Default = 1)\n\n"
     "Autodetect Baudrate Is 38400 Or 115200 Baud\n\n";
+
+// A pseudo-terminal whose slave is a device path the tools can be given.
+struct PtyPairForTests {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  std::string slave = (grantpt(master), unlockpt(master), ptsname(master));
+  ~PtyPairForTests() { close(master); }
+};
 
 struct Rig {
   TempDir dir;
@@ -118,6 +129,97 @@ TEST(FrameSettings, UnwritableSettingsFileIsReportedAndTheRunGoesOn) {
   const std::string warn = "\nSettings File " + rig.settings + " Could Not Be Written\n";
   EXPECT_EQ(r.out, warn + warn + "\nPROG Started On Target.\n");
   EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST(FrameUsage, HelpAndVersionExitZero) {
+  for (const char* tool : {"vkstart", "vkburn"}) {
+    SCOPED_TRACE(tool);
+    TempDir dir;
+    CopyExecutable(BinDir() + "/" + tool, dir.File(tool));
+    const RunResult version = RunProgram({dir.File(tool), "prog", "--version"}, ToolEnv(kNowhere), dir.path());
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex(std::string(tool) + " [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << version.out;
+    const RunResult help = RunProgram({dir.File(tool), "--help"}, ToolEnv(kNowhere), dir.path());
+    const RunResult usage = RunProgram({dir.File(tool), "-H"}, ToolEnv(kNowhere), dir.path());
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out, usage.out);
+    EXPECT_FALSE(FileExists(dir.File(std::string(tool) + ".SET")));
+  }
+}
+
+// Installed where the user may not write, a program keeps its settings in
+// the user's configuration directory, unless a settings file it may write
+// already lies beside it; no settings message either way.
+TEST(FrameSettings, AnInstalledProgramRemembersItsSettings) {
+  const bool root = geteuid() == 0;
+  const int uid = root ? NobodyUid() : -1;
+  for (const bool beside_writable : {false, true}) {
+    SCOPED_TRACE(beside_writable ? "writable settings file beside it" : "nothing beside it");
+    Rig rig;
+    TempDir config;
+    std::filesystem::permissions(config.path(), std::filesystem::perms::all);
+    if (beside_writable) {
+      WriteFile(rig.settings, "PORT=COM1\nBAUD=38400\n");
+      std::filesystem::permissions(rig.settings, std::filesystem::perms::all);
+    }
+    std::filesystem::permissions(rig.dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                     std::filesystem::perms::group_exec |
+                                                     std::filesystem::perms::others_read |
+                                                     std::filesystem::perms::others_exec);
+    if (!root) std::filesystem::permissions(rig.dir.path(), std::filesystem::perms::owner_write,
+                                            std::filesystem::perm_options::remove);
+    auto env = ToolEnv(kNowhere);
+    env["XDG_CONFIG_HOME"] = config.path();
+    const std::string kept = beside_writable ? rig.settings : config.File("vktools/vkstart.SET");
+    RunResult r = RunProgram({rig.tool, "-C2", "prog", "-i"}, env, config.path(), "", 20000, uid);
+    EXPECT_EQ(r.out, kOpenFails);
+    EXPECT_NE(r.err.find("vkstart: settings file " + kept + "\n"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(kept), beside_writable ? "PORT=COM2\nBAUD=38400\n" : "PORT=COM2\nBAUD=115200\n");
+    r = RunProgram({rig.tool, "prog"}, env, config.path(), "", 20000, uid);  // COM2 remembered
+    EXPECT_EQ(r.out, kOpenFails);
+    if (!root) std::filesystem::permissions(rig.dir.path(), std::filesystem::perms::owner_write,
+                                            std::filesystem::perm_options::add);
+  }
+}
+
+// After a failure of the port or the server, plain words on standard
+// error; standard output as always.
+struct DiagnosisCase {
+  const char* title;
+  std::string com1;
+  std::vector<std::string> err;  // lines standard error holds
+  bool as_nobody = false;
+};
+
+TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
+  PtyPairForTests busy;
+  const int lock = open(busy.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  SimProcess closing({"/usr/bin/python3", std::string(VK_SOURCE_DIR) + "/tests/interop/hostile_peer.py",
+                      "close-text"}, true);
+  const std::vector<DiagnosisCase> cases = {
+      {"no such device", "/nonexistent/ttyX",
+       {"vkstart: /nonexistent/ttyX: No such file or directory\n", "VK_COM1="}},
+      {"in use", busy.slave,
+       {"vkstart: " + busy.slave + ": Resource temporarily unavailable\n",
+        busy.slave + " is in use by process " + std::to_string(getpid())}},
+      {"no permission", busy.slave, {": Permission denied\n", "sudo usermod -aG "}, true},
+      {"nothing listens", kNowhere, {"Connection refused\n", "nothing listens there"}},
+      {"server closes with a reason", closing.Url(), {"the server said: \"Port already in use\""}},
+  };
+  for (const DiagnosisCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    if (c.as_nobody && geteuid() != 0) continue;  // only root can become another user
+    Rig rig;
+    std::filesystem::permissions(rig.dir.path(), std::filesystem::perms::all);
+    const RunResult r =
+        RunProgram({rig.tool, "prog"}, ToolEnv(c.com1), rig.dir.path(), "", 20000, c.as_nobody ? NobodyUid() : -1);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out.rfind("\nOpen Of " + c.com1 + " Failed: ", 0), 0u) << r.out;
+    for (const std::string& line : c.err) EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+  }
+  close(lock);
 }
 
 // The settings file is only ever a regular file of its own: anything else

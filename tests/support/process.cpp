@@ -1,7 +1,9 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,8 +36,13 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
 
 }  // namespace
 
+int NobodyUid() {
+  const passwd* pw = getpwnam("nobody");
+  return pw ? static_cast<int>(pw->pw_uid) : 65534;
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const std::string& cwd, const std::string& input, int timeout_ms) {
+                     const std::string& cwd, const std::string& input, int timeout_ms, int as_uid) {
   RunResult result;
   int out_pipe[2];
   int in_pipe[2];
@@ -65,6 +72,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::map<std::s
       }
   }
 
+  FILE* err = std::tmpfile();
   const long start = NowMs();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -73,8 +81,10 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::map<std::s
     setsid();
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
-    const int devnull = open("/dev/null", O_WRONLY);
-    if (devnull >= 0) dup2(devnull, 2);
+    if (err) dup2(fileno(err), 2);
+    if (as_uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_uid)) != 0 ||
+                        setuid(static_cast<uid_t>(as_uid)) != 0))
+      _exit(125);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(exec_path.c_str(), c_args.data(), c_env.data());
     _exit(127);
@@ -109,6 +119,11 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::map<std::s
   waitpid(pid, &status, 0);
   result.elapsed_ms = NowMs() - start;
   if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (err) {
+    std::rewind(err);
+    for (int c; (c = std::fgetc(err)) != EOF;) result.err.push_back(static_cast<char>(c));
+    std::fclose(err);
+  }
   return result;
 }
 

@@ -11,15 +11,21 @@ namespace vktest {
 struct RunResult {
   int exit_code = -1;      // 0..255 as the shell sees it; -1 when killed
   std::string out;         // everything written to standard output
+  std::string err;         // and to standard error
   bool timed_out = false;  // killed at the time limit
   long elapsed_ms = 0;
 };
 
 // Runs argv[0] (a path) with exactly `env` as its environment (PATH added
 // when missing), in `cwd`, feeding `input` on standard input (closed after
-// it), for at most timeout_ms. Standard error is discarded.
+// it), for at most timeout_ms; as the user `as_uid` (its group too) when
+// given.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const std::string& cwd, const std::string& input = "", int timeout_ms = 20000);
+                     const std::string& cwd, const std::string& input = "", int timeout_ms = 20000,
+                     int as_uid = -1);
+
+// The uid of the user "nobody", to run a program as an ordinary user.
+int NobodyUid();
 
 // A fresh directory, removed with its contents at the end of the test.
 class TempDir {

@@ -1,5 +1,5 @@
 // vkports' pure part against a fake tree standing in for /sys, /dev, /proc.
-#include "tools/vkports/ports.h"
+#include "link/devices.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -4,11 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "tools/vkports/ports.h"
+#include "link/devices.h"
 
-#ifndef VK_VERSION
-#define VK_VERSION "unknown"
-#endif
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/vkports/ports.h"
+#include "link/devices.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -107,6 +107,22 @@ std::map<std::string, std::vector<Holder>> OpenFiles(const std::string& root) {
   }
   return held;
 }
+
+}  // namespace
+
+std::vector<Holder> HoldersOf(const std::string& root, const std::string& path) {
+  const auto held = OpenFiles(root);
+  const auto it = held.find(path);
+  return it == held.end() ? std::vector<Holder>{} : it->second;
+}
+
+std::optional<Ownership> OwnershipOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return Ownership{UserName(st.st_uid), GroupName(st.st_gid), ModeText(st.st_mode)};
+}
+
+namespace {
 
 std::string Pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');

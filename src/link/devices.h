@@ -1,5 +1,6 @@
-// vkports: what the tools could talk to. The COM port mappings and the
-// machine's serial devices, found through sysfs, /dev and /proc.
+// What the tools could talk to: the COM port mappings and the machine's
+// serial devices, found through sysfs, /dev and /proc. vkports lists them;
+// the diagnostics after a failed open name them.
 //
 // Nothing here opens a device: only stat, lstat, readlink, access and reads
 // of sysfs and proc text files. Every path is taken below one root that
@@ -55,6 +56,15 @@ struct SerialDevice {
 
 // Every tty of the machine with a device link in sysfs, sorted by name.
 std::vector<SerialDevice> SerialDevices(const std::string& root);
+
+// The processes holding `path` open (a device path as /proc shows it).
+std::vector<Holder> HoldersOf(const std::string& root, const std::string& path);
+
+// Owner, group and mode of a file, as ls -l shows them.
+struct Ownership {
+  std::string owner, group, mode;
+};
+std::optional<Ownership> OwnershipOf(const std::string& path);
 
 // What vkports prints.
 std::string Report(const std::vector<ComPort>& ports, const std::vector<SerialDevice>& devices);
