@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -180,6 +182,12 @@ void StartFrame(Frame& frame, int argc, char** argv) {
 
 link::Link& ConnectFrame(Frame& frame) {
   const ToolTraits& traits = *frame.traits;
+  if (const char* path = std::getenv("VK_TRACE"); path && *path) {
+    const std::string program = ProgramName(traits);
+    if (!frame.link.RecordTo(path, "vktrace tool " + program + " " + VK_VERSION))
+      std::fprintf(stderr, "%s: VK_TRACE: %s cannot be written (%s); the run goes on unrecorded\n",
+                   program.c_str(), path, std::strerror(errno));
+  }
   frame.link.OpenPort(frame.settings.port, frame.settings.baud);
 
   link::Connection connection;

@@ -59,11 +59,19 @@ PortBackend& Link::Port() {
   return *port_;
 }
 
+bool Link::RecordTo(const std::string& path, const std::string& header) {
+  trace_ = std::make_unique<WireTrace>(path, header);
+  if (!trace_->ok()) trace_.reset();
+  return trace_ != nullptr;
+}
+
 void Link::OpenPort(int port, int baud) {
   port_number_ = NormalisePortNumber(port);
   device_ = PortDeviceName(port);
+  if (trace_) trace_->Event("open " + device_);
   OpenError error;
   std::unique_ptr<PortBackend> opened = OpenBackend(device_, error);
+  if (opened && trace_) opened = TracedBackend(std::move(opened), *trace_);
   if (!opened) {
     std::printf("\nOpen Of %s Failed: ", device_.c_str());
     Fail("%d\n", error.code, Leave::Direct, true, std::move(error.server_text));

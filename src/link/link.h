@@ -25,6 +25,7 @@
 
 #include "link/backend.h"
 #include "link/ending.h"
+#include "link/wire_trace.h"
 
 namespace vk::link {
 
@@ -47,6 +48,11 @@ class Link {
   ~Link();
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
+
+  // From here on every byte and line operation is recorded in `path`
+  // (before OpenPort). False when the file cannot be written; the run then
+  // goes on unrecorded.
+  bool RecordTo(const std::string& path, const std::string& header);
 
   void OpenPort(int port, int baud);
   bool IsOpen() const { return port_ != nullptr; }
@@ -85,6 +91,7 @@ class Link {
   [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false,
                          std::string server_text = {});
 
+  std::unique_ptr<WireTrace> trace_;  // before port_: it outlives the port
   std::unique_ptr<PortBackend> port_;
   // The link's copy of the line settings. OpenPort and SetBaudRate refill it
   // from the driver; EnableAuto_RTS_CTS changes it in memory only.

@@ -1,6 +1,7 @@
-// Sessions recorded with vksim --trace (or kept in tests/data/replay) and
-// played back with vksim --replay: the program run again gives the same
-// output and exit code, and a host that strays from the recording is caught.
+// Sessions recorded by the tool (VK_TRACE) or by vksim (--trace), or kept in
+// tests/data/replay, and played back with vksim --replay: the program run
+// again gives the same output and exit code, and a host that strays from the
+// recording is caught.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,14 +18,16 @@ const std::string kTwoFiles =
     "TABLES 2 31 12 99 23 59 59 00000000 1 2 3 4 5 6 7 8\n";
 
 // A run with the sample program beside the tool, its .X0 date as in samples/.
-RunResult RunWithBlink(ToolRig& rig, const std::vector<std::string>& args) {
+RunResult RunWithBlink(ToolRig& rig, const std::vector<std::string>& args,
+                       std::map<std::string, std::string> env = {}) {
   namespace fs = std::filesystem;
   for (const char* lane : {"BLINK.X0", "BLINK.X1", "BLINK.X2", "BLINK.X3"}) {
     const fs::path from = fs::path(VK_SOURCE_DIR) / "samples/blink" / lane;
     fs::copy_file(from, rig.dir().File(lane), fs::copy_options::overwrite_existing);
     fs::last_write_time(rig.dir().File(lane), fs::last_write_time(from));
   }
-  return rig.Run(args, "", 30000, {{"TZ", "UTC0"}});
+  env["TZ"] = "UTC0";
+  return rig.Run(args, "", 30000, env);
 }
 
 // The download time differs from run to run.
@@ -39,6 +42,7 @@ struct Case {
   std::vector<std::string> sim;
   std::string flash;
   int exit_code;
+  bool by_tool = true;         // recorded by the tool (else by vksim)
   const char* kept = nullptr;  // a recording in tests/data/replay to play instead of this run's
 };
 
@@ -49,11 +53,14 @@ TEST_P(Replays, SameOutputAndExitCode) {
   std::vector<std::string> sim = c.sim;
   sim.push_back("--trace-times");
   ToolRig recorded(c.tool, sim, c.flash);
-  const RunResult first = RunWithBlink(recorded, c.args);
+  const std::string by_tool = recorded.dir().File("recording.txt");
+  const RunResult first = RunWithBlink(recorded, c.args, {{"VK_TRACE", by_tool}});
   ASSERT_EQ(first.exit_code, c.exit_code) << first.out;
+  EXPECT_EQ(first.err, "");
 
-  const std::string recording =
-      c.kept ? std::string(VK_SOURCE_DIR) + "/tests/data/replay/" + c.kept : recorded.dir().File("trace.txt");
+  const std::string recording = c.kept    ? std::string(VK_SOURCE_DIR) + "/tests/data/replay/" + c.kept
+                                : c.by_tool ? by_tool
+                                            : recorded.dir().File("trace.txt");
   ToolRig replayed(c.tool, {"--replay", recording});
   const RunResult again = RunWithBlink(replayed, c.args);
   EXPECT_EQ(Steady(again.out), Steady(first.out));
@@ -67,11 +74,23 @@ INSTANTIATE_TEST_SUITE_P(
                       // The tool tries 115200 first: lost on the line, not compared.
                       Case{"vklist_two_programs_at_38400", "vklist", {}, {"--baud", "38400"}, kTwoFiles, 254},
                       Case{"vklist_echo_fault", "vklist", {}, {"--echo-fault", "1"}, kTwoFiles, 2},
+                      Case{"vkburn_save_mode_board_trace", "vkburn", {"blink", "-ms"}, {}, "", 0, false},
                       // Kept: the board's trace of the listing above, a tool's recording of vkstart.
-                      Case{"kept_vklist", "vklist", {}, {"--baud", "38400"}, kTwoFiles, 254, "vklist-38400.trace"},
-                      Case{"kept_vkstart_tool", "vkstart", {"prog"}, {"--program", "PROG"}, "", 2,
+                      Case{"kept_vklist", "vklist", {}, {"--baud", "38400"}, kTwoFiles, 254, true,
+                           "vklist-38400.trace"},
+                      Case{"kept_vkstart_tool", "vkstart", {"prog"}, {"--program", "PROG"}, "", 2, true,
                            "vkstart-tool.trace"}),
     [](const auto& info) { return std::string(info.param.title); });
+
+TEST(ReplayRecording, AFileThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn) {
+  ToolRig rig("vkstart", {"--program", "PROG"});
+  const RunResult r = rig.Run({"prog"}, "", 20000, {{"VK_TRACE", "/nonexistent/dir/recording.txt"}});
+  EXPECT_EQ(r.out, "\nPROG Started On Target.\n");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err,
+            "vkstart: VK_TRACE: /nonexistent/dir/recording.txt cannot be written (No such file or directory); "
+            "the run goes on unrecorded\n");
+}
 
 TEST(ReplayDivergence, AnotherProgramIsStoppedAtItsFirstOwnByte) {
   ToolRig recorded("vklist", {}, kTwoFiles);
