@@ -202,9 +202,13 @@ link::Link& ConnectFrame(Frame& frame) {
   frame.settings.baud = connection.baud;
   if (connection.settings_changed) frame.settings_changed = true;
 
-  if (frame.info)
+  if (frame.info) {
     std::printf("\nTarget Connected In %3.0f Milliseconds, %d Attempt(s) Required\n",
                 static_cast<double>(after - before), attempts);
+    std::fflush(stdout);
+    if (connection.echo_ms >= 0)
+      link::PrintEchoTiming(connection.program, frame.link.device(), connection.baud, connection.echo_ms);
+  }
   if (traits.connected_line) {
     std::printf("\nConnected To Target\n");
     frame.download_start_ms = link::MsClock();

@@ -1,5 +1,7 @@
 #include "link/connect.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "link/clock.h"
@@ -77,23 +79,27 @@ int WaitTargetReady(Link& link, Watch& watch) {
   }
 }
 
-int SyncEchoReceived(Link& link, uint8_t sync_byte) {
-  if (!link.RxPending()) return 0;
-  return static_cast<uint8_t>(link.ReceiveWait()) == sync_byte ? 1 : 0;
-}
-
 int TrySync(Link& link, Connection& connection, Watch& watch, int attempts, int& attempt_counter) {
   while (attempts != 0) {
     link.Transmit(connection.sync_byte);
     link.Transmit(connection.sync_byte);
+    const auto sent = SteadyClock::now();
     --attempts;
     ++attempt_counter;
     if (connection.info)
       std::printf("\nSent 0x%02X Twice At Timestamp %d With %d Baud", connection.sync_byte,
                   static_cast<int>(MsClock()), connection.baud);
     watch.Check(false);
-    SleepMs(kSyncPauseMs);
-    if (SyncEchoReceived(link, connection.sync_byte)) return 1;
+    // The first byte that comes within the pause is the one looked at.
+    const auto pause_end = sent + std::chrono::milliseconds(kSyncPauseMs);
+    uint8_t first = 0;
+    const bool came = link.ReceiveWithin(std::max(RemainingMs(pause_end), 0), first);
+    const auto came_at = SteadyClock::now();
+    SleepMs(RemainingMs(pause_end));
+    if (came && first == connection.sync_byte) {
+      connection.echo_ms = std::chrono::duration<double, std::milli>(came_at - sent).count();
+      return 1;
+    }
   }
   return 0;
 }

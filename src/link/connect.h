@@ -6,7 +6,9 @@
 //      seen off first); a "*" every 81 polls.
 //   2. TrySync at the stored rate, then alternately at the other one: each
 //      attempt sends the sync byte twice, pauses 50 ms and looks at the first
-//      byte waiting. Two attempts per rate.
+//      byte that came. Two attempts per rate. The time the echo took is
+//      noted on the way (it is waited for within the pause, which is kept
+//      whole).
 // A key press on the terminal during either wait ends the run through
 // ExitTool with 2, and so does the connection's time limit: the seconds the
 // caller gives (0: none), or when it gives none, no limit while a terminal
@@ -41,6 +43,7 @@ struct Connection {
   uint8_t sync_byte = kSyncByte;
   std::optional<int> limit_s;     // the whole attempt's limit; 0: none
   std::string program;            // names the tool in hints on standard error
+  double echo_ms = -1;            // out: how long the answered sync took to come back
 };
 
 // Returns the number of sync attempts made, the answered one included.

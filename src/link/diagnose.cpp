@@ -100,6 +100,32 @@ void PrintDiagnosis(const std::string& program, const LinkFailure& failure) {
   if (!hint.empty()) Say(program, hint);
 }
 
+void PrintEchoTiming(const std::string& program, const std::string& device, int baud, double echo_ms) {
+  // One byte out and its echo back: 20 bit times.
+  const double line_ms = 20'000.0 / baud;
+  char text[160];
+  std::snprintf(text, sizeof text, "the sync echo came back after %.1f ms (the line needs %.1f ms at %d baud)",
+                echo_ms, line_ms, baud);
+  Say(program, text);
+  if (echo_ms < line_ms + kSlowEchoMs) return;
+  if (IsRfc2217Url(device)) {
+    Say(program, "a network serial server holds bytes back (character delay, Nagle); with ser2net use the "
+                 "accepter telnet(rfc2217),tcp(nodelay),... and the option chardelay: false");
+    return;
+  }
+#ifndef _WIN32
+  std::error_code ec;
+  const std::string real = std::filesystem::canonical(device, ec).string();
+  for (const ports::SerialDevice& d : ports::SerialDevices("")) {
+    if (d.path != real || d.latency_file.empty()) continue;
+    Say(program, "the USB adapter's latency timer is " + std::to_string(d.latency_ms) + " ms (" + d.latency_file +
+                     "); set it to 1 ms: echo 1 | sudo tee " + d.latency_file);
+    return;
+  }
+#endif
+  Say(program, "the serial driver or adapter holds received bytes back; vkports shows its latency timer");
+}
+
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte) {
   char sync[8];
   std::snprintf(sync, sizeof sync, "0x%02X", sync_byte);

@@ -11,7 +11,14 @@
 
 namespace vk::link {
 
+// A sync echo later than the line needs by this much has a cause worth naming.
+constexpr double kSlowEchoMs = 4.0;
+
 void PrintDiagnosis(const std::string& program, const LinkFailure& failure);
+
+// With -I: how long the sync echo took to come back, and when that is much
+// longer than the line needs, the likely cause.
+void PrintEchoTiming(const std::string& program, const std::string& device, int baud, double echo_ms);
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte);
 

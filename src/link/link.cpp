@@ -137,6 +137,12 @@ char Link::ReceiveWait() {
   return static_cast<char>(byte);
 }
 
+bool Link::ReceiveWithin(int timeout_ms, uint8_t& byte) {
+  size_t got = 0;
+  if (int e = Port().Read(&byte, 1, timeout_ms, got)) Fail(kReceiveWaitError, e, Leave::ExitTool);
+  return got == 1;
+}
+
 void Link::ReceiveBlock(uint8_t* buffer, int length) {
   PortBackend& port = Port();
   const size_t n = length > 0 ? static_cast<size_t>(length) : 0;

@@ -72,6 +72,9 @@ class Link {
   void TransmitBytes(const uint8_t* data, int length);
   void TransmitBlock(const uint8_t* data, int length);
   char ReceiveWait();
+  // One byte if it comes within timeout_ms; false, and no message, when
+  // none does. A failure of the port is ReceiveWait's.
+  bool ReceiveWithin(int timeout_ms, uint8_t& byte);
   void ReceiveBlock(uint8_t* buffer, int length);
   int RxPending();
 

@@ -312,6 +312,25 @@ TEST(FrameConnect, TheAttemptEndsAtItsTimeLimit) {
   }
 }
 
+// With -I the time the sync echo took goes to standard error, and when it
+// is far longer than the line needs, the likely cause.
+TEST(FrameConnect, InfoNamesTheEchoTimeAndASlowEchosCause) {
+  for (const int latency_ms : {0, 10}) {
+    SCOPED_TRACE(latency_ms);
+    SimProcess sim({"--program", "PROG", "--latency", std::to_string(latency_ms)});
+    Rig rig;
+    const RunResult r = RunProgram({rig.tool, "prog", "-i"}, ToolEnv(sim.Url()), rig.dir.path());
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("\nSent 0x7F Twice At Timestamp [0-9]+ With 115200 Baud"
+                                                   "\nTarget Connected In +[0-9]+ Milliseconds, 1 Attempt\\(s\\) "
+                                                   "Required\n\nPROG Started On Target.\n")))
+        << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("the sync echo came back after ([0-9.]+) ms"))) << r.err;
+    EXPECT_GE(std::stod(m[1]), latency_ms);
+    EXPECT_EQ(r.err.find("a network serial server holds bytes back") != std::string::npos, latency_ms > 0) << r.err;
+  }
+}
+
 // Whatever a server does, a run ends in bounded time with exit code 2.
 struct HostileCase {
   const char* mode;  // of tests/interop/hostile_peer.py
