@@ -45,12 +45,12 @@ constexpr int kSendTimeoutMs = 2000;
 // servers look at the lines only about once a second unless prodded.
 constexpr int kMaskRefreshMs = 100;
 constexpr int kCloseDrainMs = 500;
-// A block read looks at the socket after about this many bytes' worth of
-// line time rather than at every byte. Kept below a TCP sender's initial
-// congestion window (10 segments): a server that forwards each byte in a
-// segment of its own stops after that many until they are acknowledged,
-// and it is reading the socket empty that sends the acknowledgement.
-constexpr size_t kBytesPerLook = 8;
+// Once a block's bytes have started to come, a block read sleeps for the
+// line time of up to this many of the rest before it looks again: a whole
+// data message's echo in one sleep. (The kernel acknowledges the server's
+// segments as they arrive, so a server sending a segment per byte is not
+// held back by the sleep; measured through vksim and ser2net.)
+constexpr size_t kBytesPerLook = 512;
 // Received data beyond this is dropped, like an overrun of a driver queue.
 constexpr size_t kMaxQueued = 1 << 20;
 // One look at the socket decodes at most this much, so a flood cannot keep
@@ -116,6 +116,7 @@ net::Socket ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& erro
     }
   }
   net::SetNoDelay(fd);
+  net::KeepAfterConnect(fd);
   return fd;
 }
 
@@ -247,12 +248,13 @@ class Rfc2217Port final : public PortBackend {
 
   // Once the block's bytes have started to come, the rest cannot come
   // faster than the line carries them: the read sleeps for the line time of
-  // a few bytes at a time, takes what came, and waits on the socket only for
-  // the last byte. A block costs a wake-up every few bytes instead of one
-  // per byte. When a sleep brings fewer bytes than the line carried in it,
-  // they are not coming at the line rate (a slow or held-back server), and
-  // the rest of the block is read as it arrives. No sleep reaches the
-  // time-out of the place it waits for.
+  // the rest (kBytesPerLook at most), takes what came, and waits on the
+  // socket only for the last byte. A block costs a few wake-ups instead of
+  // one per byte. When a sleep brings fewer bytes than the line carried in
+  // it, they are not coming at the line rate (a slow or held-back server),
+  // and the rest of the block is read as it arrives. No sleep reaches the
+  // time-out of the place it waits for. Waiting on the socket is a single
+  // system call (ReadWaiting) unless answers are waiting to go out.
   int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
     got = 0;
     const auto timeout = std::chrono::milliseconds(timeout_ms);
@@ -280,13 +282,17 @@ class Rfc2217Port final : public PortBackend {
         if (data_.size() - before + 1 < ahead) paced = false;
         continue;
       }
-      unsigned found = 0;
-      const unsigned want = net::kReadable | (out_.empty() ? 0u : net::kWritable);
-      const int w = net::Wait(fd_, want, RemainingMs(deadline), found);
-      if (w < 0) {
-        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
+      const int left = RemainingMs(deadline);
+      if (left > 0 && out_.empty()) {
+        ReadWaiting(left);  // one system call for the wait and the read
+      } else if (left > 0) {
+        unsigned found = 0;
+        const int w = net::Wait(fd_, net::kReadable | net::kWritable, left, found);
+        if (w < 0) {
+          if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
+        }
+        if (w > 0) ReadAvailable();
       }
-      if (w > 0) ReadAvailable();
       if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;  // data[got] timed out
     }
   }
@@ -331,6 +337,21 @@ class Rfc2217Port final : public PortBackend {
       if (net::IsInterrupted(e)) continue;
       if (!net::IsWouldBlock(e)) error_ = e;
       return;
+    }
+  }
+
+  // Waits up to `timeout_ms` for input and decodes what came, then what
+  // else the socket holds.
+  void ReadWaiting(int timeout_ms) {
+    std::array<uint8_t, 1024> buf{};
+    const long r = net::ReceiveWaiting(fd_, buf.data(), buf.size(), timeout_ms, receive_timeout_ms_);
+    if (r > 0) {
+      Decode(buf.data(), static_cast<size_t>(r));
+      if (static_cast<size_t>(r) == buf.size()) ReadAvailable();
+    } else if (r == 0) {
+      error_ = net::kErrConnReset;
+    } else if (const int e = net::LastError(); !net::IsInterrupted(e) && !net::IsWouldBlock(e)) {
+      error_ = e;
     }
   }
 
@@ -433,6 +454,7 @@ class Rfc2217Port final : public PortBackend {
   net::Socket fd_;
   tn::Decoder decoder_;
   Agreement com_port_ = Agreement::Asked;
+  int receive_timeout_ms_ = -1;  // as last set on the socket
   std::deque<uint8_t> data_;
   std::string out_;
   int error_ = 0;       // receive side: closed or failed

@@ -14,6 +14,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -55,6 +56,9 @@ constexpr int kErrRefused = EPROTONOSUPPORT;
 //   Wait(s, want, ms, found)  >0 ready (what, in `found`), 0 time-out, -1 error
 //   SendSome / ReceiveSome    bytes moved; 0 from ReceiveSome: the peer closed;
 //                             -1: error (LastError; IsWouldBlock: try later)
+//   ReceiveWaiting(s, ..., ms, installed)
+//                             like ReceiveSome, but waits up to ms (> 0) for
+//                             the first byte; -1 with IsWouldBlock: none came
 //   PendingError(s)           how a non-blocking connect ended (0: connected)
 //   ResolveError(rc)          a failed getaddrinfo as an error code
 
@@ -120,6 +124,20 @@ inline long ReceiveSome(Socket s, void* data, size_t n) {
 
 inline void ShutdownSend(Socket s) { ::shutdown(s, SD_SEND); }
 
+inline int Wait(Socket s, unsigned want, int timeout_ms, unsigned& found);
+
+inline void KeepAfterConnect(Socket) {}
+
+inline long ReceiveWaiting(Socket s, void* data, size_t n, int timeout_ms, int&) {
+  unsigned found = 0;
+  const int w = Wait(s, kReadable, timeout_ms, found);
+  if (w <= 0) {
+    if (w == 0) WSASetLastError(WSAEWOULDBLOCK);
+    return -1;
+  }
+  return ReceiveSome(s, data, n);
+}
+
 inline void SetNoDelay(Socket s) {
   const BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
@@ -180,12 +198,27 @@ inline int Connect(Socket s, const sockaddr* address, size_t length) {
   return ::connect(s, address, static_cast<socklen_t>(length));
 }
 
+// Once connected the socket itself blocks, and every call but
+// ReceiveWaiting asks not to: a waiting read is then one system call.
+inline void KeepAfterConnect(Socket s) { ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK); }
+
 inline long SendSome(Socket s, const void* data, size_t n) {
   // A peer that has gone must give an error, not a signal.
-  return static_cast<long>(::send(s, data, n, MSG_NOSIGNAL));
+  return static_cast<long>(::send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT));
 }
 
 inline long ReceiveSome(Socket s, void* data, size_t n) {
+  return static_cast<long>(::recv(s, data, n, MSG_DONTWAIT));
+}
+
+// `installed` remembers the receive time-out last set, so it is set only
+// when it changes.
+inline long ReceiveWaiting(Socket s, void* data, size_t n, int timeout_ms, int& installed) {
+  if (timeout_ms != installed) {
+    const timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
+    installed = timeout_ms;
+  }
   return static_cast<long>(::recv(s, data, n, 0));
 }
 
