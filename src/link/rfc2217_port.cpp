@@ -38,6 +38,13 @@ using Clock = SteadyClock;
 constexpr int kConnectTimeoutMs = 5000;
 // The server must agree to COM-PORT-OPTION within this time of the connect.
 constexpr int kAgreementTimeoutMs = 3000;
+// After the agreement a server may still be setting up its own side (a
+// proxy connecting to the port), dropping line settings unanswered until it
+// is ready. A rate query, which changes nothing, is asked this often until
+// it is answered, for this long at most; a server that never answers one is
+// then taken as ready.
+constexpr int kReadyQueryMs = 100;
+constexpr int kReadyTimeoutMs = 2000;
 // A send that makes no progress for this long means the server stopped
 // reading; the write is given up with an error.
 constexpr int kSendTimeoutMs = 2000;
@@ -160,25 +167,21 @@ class Rfc2217Port final : public PortBackend {
   Rfc2217Port& operator=(const Rfc2217Port&) = delete;
 
   // Sends the option requests and waits for the server to agree to
-  // COM-PORT-OPTION; then asks for the modem state. A server that refuses,
-  // stays silent or closes fails the open; what it said before is kept in
-  // `server_text`.
+  // COM-PORT-OPTION and to be ready for line settings; then asks for the
+  // modem state. A server that refuses, stays silent or closes fails the
+  // open; what it said before is kept in `server_text`.
   int Start(std::string* server_text) {
     int e = SendAll();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
-    while (e == 0 && com_port_ == Agreement::Asked) {
-      if (error_ != 0) {
-        e = error_;
-        break;
-      }
-      unsigned found = 0;
-      const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
-      if (n < 0 && !net::IsInterrupted(net::LastError())) e = net::LastError();
-      else if (n == 0) e = net::kErrTimedOut;
-      else if (n > 0) ReadAvailable();
-      if (e == 0) e = SendAll();  // answers to the server's own requests
-    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
+    while (e == 0 && com_port_ == Agreement::Asked) e = AwaitInput(deadline, false);
     if (e == 0 && com_port_ == Agreement::Refused) e = net::kErrRefused;
+    deadline = Clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
+    while (e == 0 && !rate_answered_ && Clock::now() < deadline) {
+      Queue(tn::ComPort(tn::kSetBaudRate, {0, 0, 0, 0}));
+      e = SendAll();
+      const auto next = std::min(deadline, Clock::now() + std::chrono::milliseconds(kReadyQueryMs));
+      while (e == 0 && !rate_answered_ && Clock::now() < next) e = AwaitInput(next, true);
+    }
     if (e != 0) {
       if (server_text) *server_text = PrintableText();
       return e;
@@ -340,6 +343,20 @@ class Rfc2217Port final : public PortBackend {
     }
   }
 
+  // Waits for input until `deadline` and takes it in, answering what asks
+  // for an answer. A closed connection is an error; so is the deadline,
+  // unless `quiet_ok`.
+  int AwaitInput(Clock::time_point deadline, bool quiet_ok) {
+    if (error_ != 0) return error_;
+    unsigned found = 0;
+    const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
+    if (n < 0 && !net::IsInterrupted(net::LastError())) return net::LastError();
+    if (n == 0) return quiet_ok ? 0 : net::kErrTimedOut;
+    if (n > 0) ReadAvailable();
+    if (error_ != 0) return error_;
+    return SendAll();
+  }
+
   // Waits up to `timeout_ms` for input and decodes what came, then what
   // else the socket holds.
   void ReadWaiting(int timeout_ms) {
@@ -367,6 +384,8 @@ class Rfc2217Port final : public PortBackend {
         Answer(ev.verb, ev.option);
       else if (ev.option == tn::kServerOffset + tn::kNotifyModemState && !ev.value.empty())
         cts_ = (ev.value[0] & tn::kModemCts) != 0;
+      else if (ev.option == tn::kServerOffset + tn::kSetBaudRate)
+        rate_answered_ = true;
     }
   }
 
@@ -455,6 +474,7 @@ class Rfc2217Port final : public PortBackend {
   tn::Decoder decoder_;
   Agreement com_port_ = Agreement::Asked;
   int receive_timeout_ms_ = -1;  // as last set on the socket
+  bool rate_answered_ = false;    // the server has answered a rate query or setting
   std::deque<uint8_t> data_;
   std::string out_;
   int error_ = 0;       // receive side: closed or failed

@@ -22,7 +22,7 @@ import sys
 import time
 
 IAC, SB, SE, WILL, DO, DONT, NOP = 255, 250, 240, 251, 253, 254, 241
-COM_PORT, SET_CONTROL, NOTIFY_MODEMSTATE, RTS_ON, RTS_OFF = 44, 5, 7, 11, 12
+COM_PORT, SET_BAUDRATE, SET_CONTROL, NOTIFY_MODEMSTATE, RTS_ON, RTS_OFF = 44, 1, 5, 7, 11, 12
 FLOODS = {
     "data": bytes([0x55]) * 4096,
     "nops": bytes([IAC, NOP]) * 2048,
@@ -113,7 +113,9 @@ def serve(conn, mode):
             return
         data, commands = wire.feed(chunk)
         for command, value in commands:
-            if command == SET_CONTROL and value[:1] == bytes([RTS_ON]):
+            if command == SET_BAUDRATE:  # answered, as servers do
+                send(conn, bytes([IAC, SB, COM_PORT, 100 + SET_BAUDRATE]) + value + bytes([IAC, SE]))
+            elif command == SET_CONTROL and value[:1] == bytes([RTS_ON]):
                 rts_on = True
             elif command == SET_CONTROL and value[:1] == bytes([RTS_OFF]) and rts_on:
                 rts_on, cts_at = False, time.monotonic() + 0.1

@@ -164,7 +164,12 @@ class Server {
   bool reset_ = false;
 };
 
-void Agree(Server& server) { server.Send(tn::Negotiation(tn::kDo, tn::kOptComPort)); }
+// As a server does: agreement to COM-PORT-OPTION, and the line's rate
+// (which tells the client the server is ready for settings).
+void Agree(Server& server) {
+  server.Send(tn::Negotiation(tn::kDo, tn::kOptComPort) +
+              tn::ComPort(tn::kServerOffset + tn::kSetBaudRate, tn::BaudValue(115200)));
+}
 
 // Opens the client against `server`, which accepts and then answers as
 // `serve` says: by default it agrees to COM-PORT-OPTION, as servers do.
@@ -602,6 +607,13 @@ TEST(Rfc2217PortOpen, ServersThatDoNotAgreeFailTheOpen) {
          s.CloseConnection();
        },
        ECONNRESET, "Port already in use", 0, 1000},
+      // ser2net's way: it agrees, then finds its device cannot be had.
+      {"agrees, says why and closes",
+       [](Server& s) {
+         s.Send(tn::Negotiation(tn::kDo, tn::kOptComPort) + "Device open failure: Connection refused\r\n");
+         s.CloseConnection();
+       },
+       ECONNRESET, "Device open failure: Connection refused", 0, 1000},
   };
   for (const AgreementCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -251,9 +251,10 @@ class Suite:
         return path
 
     def programs(self):
-        """The programs in the source tree, and those each build has."""
+        """The programs in the source tree, and those each build has
+        (vkports looks at Linux's /sys and is built there only)."""
         tools = os.path.join(os.path.dirname(self.samples), "src", "tools")
-        names = sorted(d for d in os.listdir(tools) if os.path.isdir(os.path.join(tools, d)))
+        names = sorted(d for d in os.listdir(tools) if os.path.isdir(os.path.join(tools, d)) and d != "vkports")
         win = [n for n in names if os.path.isfile(os.path.join(self.win_bin, n + ".exe"))]
         lin = [n for n in names if os.access(os.path.join(self.linux_bin, n), os.X_OK)]
         return names, win, lin
