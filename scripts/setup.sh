@@ -53,6 +53,8 @@ vk_need_test_tools() {
   vk_check libclang-rt-14-dev "ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a"
   vk_check srecord "command -v srec_cat"
   vk_check dpkg-dev "command -v dpkg-shlibdeps"
+  # In /usr/sbin, which a user's PATH may lack.
+  vk_check ser2net "command -v ser2net || test -x /usr/sbin/ser2net"
 }
 
 vk_need_windows_build_tools() {
