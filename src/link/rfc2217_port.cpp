@@ -44,6 +44,7 @@ constexpr int kAgreementTimeoutMs = 3000;
 // it is answered, for this long at most; a server that never answers one is
 // then taken as ready.
 constexpr int kReadyQueryMs = 100;
+constexpr int kPurgeAnswerMs = 500;
 constexpr int kReadyTimeoutMs = 2000;
 // A send that makes no progress for this long means the server stopped
 // reading; the write is given up with an error.
@@ -183,6 +184,11 @@ class Rfc2217Port final : public PortBackend {
       while (e == 0 && !rate_answered_ && Clock::now() < next) e = AwaitInput(next, true);
     }
     if (e != 0) {
+      // A server that went away is reported so, whether that showed first
+      // on the sending or the receiving side; what it said is kept.
+      ReadAvailable();
+      if (e != net::kErrTimedOut && e != net::kErrRefused && (error_ != 0 || send_error_ != 0))
+        e = net::kErrConnReset;
       if (server_text) *server_text = PrintableText();
       return e;
     }
@@ -190,15 +196,19 @@ class Rfc2217Port final : public PortBackend {
     return SendAll();
   }
 
+  // The server purges its own buffers only; what it sent before is still on
+  // its way (through a proxy, possibly for a while), and its answer to the
+  // purge comes after all of it. Everything up to that answer is dropped,
+  // for kPurgeAnswerMs at most with a server that does not answer.
   int Purge() override {
+    data_.clear();
+    dropping_ = true;
     Queue(tn::ComPort(tn::kPurgeData, {tn::kPurgeBoth}));
-    if (int e = SendAll()) return e;
-    // The server purges its own buffers only; what it sent before is still
-    // in the socket or already decoded here.
-    data_.clear();
-    ReadAvailable();
-    data_.clear();
-    return error_;
+    int e = SendAll();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPurgeAnswerMs);
+    while (e == 0 && dropping_ && Clock::now() < deadline) e = AwaitInput(deadline, true);
+    dropping_ = false;
+    return e;
   }
 
   int ReadSettings(LineState& state) override {
@@ -376,8 +386,12 @@ class Rfc2217Port final : public PortBackend {
     std::vector<tn::Event> events;
     for (size_t i = 0; i < n; ++i) {
       uint8_t data = 0;
-      if (decoder_.Feed(bytes[i], data, events) && data_.size() < kMaxQueued)
+      const size_t seen = events.size();
+      if (decoder_.Feed(bytes[i], data, events) && !dropping_ && data_.size() < kMaxQueued)
         data_.push_back(data);
+      if (events.size() > seen && events.back().kind == tn::Event::Kind::ComPort &&
+          events.back().option == tn::kServerOffset + tn::kPurgeData)
+        dropping_ = false;  // the purge's answer: what follows is new
     }
     for (const tn::Event& ev : events) {
       if (ev.kind == tn::Event::Kind::Negotiation)
@@ -475,6 +489,7 @@ class Rfc2217Port final : public PortBackend {
   Agreement com_port_ = Agreement::Asked;
   int receive_timeout_ms_ = -1;  // as last set on the socket
   bool rate_answered_ = false;    // the server has answered a rate query or setting
+  bool dropping_ = false;         // a purge waits for its answer: data is stale
   std::deque<uint8_t> data_;
   std::string out_;
   int error_ = 0;       // receive side: closed or failed

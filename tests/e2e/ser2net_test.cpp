@@ -343,20 +343,19 @@ TEST_F(Ser2netTest, EveryProgramAsDirect) {
 
 // ------------------------------------------ the first connection, again and again
 
-// DISABLED: fails today; one run in three to six waits for CTS for ever.
 // ser2net agrees to COM-PORT-OPTION as it accepts, before its own RFC 2217
 // connector has been agreed to, and drops without an answer the settings
 // (baud, data size, parity, stop size, flow, DTR, RTS) that come in
-// between, so the board never sees the RTS pulse (docs/link-notes.md).
-// Enable once the open waits for the server to answer its settings.
-TEST_F(Ser2netTest, DISABLED_FirstConnectionAfterStartThirtyTimes) {
+// between; the open waits for an answer to a rate query first, or one run
+// in three to six would wait for CTS for ever (docs/link-notes.md).
+TEST_F(Ser2netTest, FirstConnectionAfterStartThirtyTimes) {
   TempDir dir;
   CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
   int hung = 0;
   for (int i = 0; i < 30 && hung < 3; ++i) {  // three hangs tell enough
     SimProcess sim({"--program", "PROG"});
     Ser2net ser2net(dir, sim.port());
-    const RunResult r = RunProgram({dir.File("vkstart"), "prog"}, ToolEnv(ser2net.Url()), dir.path(), "", 3000);
+    const RunResult r = RunProgram({dir.File("vkstart"), "prog"}, ToolEnv(ser2net.Url()), dir.path(), "", 8000);
     hung += r.timed_out ? 1 : 0;
     EXPECT_EQ(r.out, "\nPROG Started On Target.\n") << "run " << i << (r.timed_out ? " hung" : "");
     EXPECT_EQ(r.exit_code, 2) << "run " << i;
@@ -365,13 +364,11 @@ TEST_F(Ser2netTest, DISABLED_FirstConnectionAfterStartThirtyTimes) {
 
 // ---------------------------------------------------------- refusals
 
-// DISABLED: fails today in most runs. ser2net agrees to COM-PORT-OPTION
-// before it says why it refuses and closes, so the open succeeds and the
-// run ends a few ms later at the next port call, with "SetCommState() ...",
-// "PurgeComm() ...", "SetRtsSignal() ..." or "CTSSignalSet() Failed: 104"
-// (docs/link-notes.md). Enable once the open waits for the server to
-// answer its settings.
-TEST_F(Ser2netTest, DISABLED_RefusalsEndTheOpen) {
+// ser2net agrees to COM-PORT-OPTION before it says why it refuses and
+// closes; the open, waiting for the answer to its rate query, sees the close
+// and fails, rather than the next port call a few ms later with a message
+// that depends on timing (docs/link-notes.md).
+TEST_F(Ser2netTest, RefusalsEndTheOpen) {
   TempDir dir;
   SimProcess sim({});
   CopyExecutable(BinDir() + "/vklist", dir.File("vklist"));

@@ -679,10 +679,14 @@ TEST_F(Rfc2217PortTest, FloodsDoNotHoldACallPastItsTimeOut) {
     }
     stop = true;
     flood.join();
-    // The stream recovers once the flood has ended: what is in flight is
-    // read away, the unending subnegotiation closed.
-    for (int i = 0; i < 400; ++i) port_->Purge();
-    server_.Send(std::string("\xFF\xF0", 2));
+    // The stream recovers once the flood has ended: the unending
+    // subnegotiation is closed, and a purge drops all that came before the
+    // server's answer to it.
+    int purged = -1;
+    std::thread purge([&] { purged = port_->Purge(); });  // reads while the server's send waits for room
+    server_.Send(std::string("\xFF\xF0", 2) + tn::ComPort(tn::kServerOffset + tn::kPurgeData, {3}));
+    purge.join();
+    EXPECT_EQ(purged, 0);
     server_.SendData({0x42});
     uint8_t b = 0;
     ReadResult r = ReadResult::Timeout;
