@@ -337,11 +337,23 @@ def run_all(bindir, workdir, program, size_kb, ser2net, rtt_bin, counts=COUNTS, 
                     continue
                 floor = None
                 if config[0] == "save0":
-                    floor = loopback_floor(rtt_bin, n, path == "ser2net")
+                    try:
+                        floor = loopback_floor(rtt_bin, n, path == "ser2net")
+                    except (BoardsError, subprocess.SubprocessError) as e:
+                        log("  loopback floor failed: %s" % e)
+                if floor is not None:
                     floors[(n, path)] = floor
                     log("  %2d boards %-7s loopback floor: host turnaround %.1f us, byte cycle %.1f us"
                         % (n, path, floor[0], floor[1]))
-                row = run_config(bindir, workdir, program, size_kb, n, path, config, ser2net, floor)
+                try:
+                    row = run_config(bindir, workdir, program, size_kb, n, path, config, ser2net, floor)
+                except (BoardsError, OSError, subprocess.SubprocessError) as e:
+                    nan = float("nan")
+                    row = {"n": n, "path": path, "key": config[0], "wall": nan, "failures": [str(e)],
+                           "ratios": [], "retries": 0, "retried_boards": [], "failed_attempt_cpu": 0.0,
+                           "worst": float("inf"), "median": nan, "gap_us": nan, "tool_cpu": nan,
+                           "cpu_per_kb": nan, "sim_cpu": nan, "ser2net_cpu": None, "floor": None,
+                           "turnaround_us": None}
                 rows.append(row)
                 print_row(row)
     return rows, floors
