@@ -252,12 +252,22 @@ class Board:
             self.text = "killed at the time limit of the configuration"
 
 
+def busy_cpu():
+    """CPU seconds all processes of the machine have spent since boot
+    (/proc/stat user, nice and system; interrupt time, which the kernel
+    charges to no process, is left out)."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    return sum(fields[:3]) / os.sysconf("SC_CLK_TCK")
+
+
 def run_config(bindir, workdir, program, size_kb, n, path, config, ser2net, floor):
     key, model, tool, letter, latency = config
     cdir = tempfile.mkdtemp(prefix="%s-%s-%d-" % (key, path, n), dir=workdir)
     dirs = [prepare_tooldir(bindir, workdir, cdir, program, tool, letter, i) for i in range(n)]
     sims, boards, s2n = [], [], None
     sim_cpu, s2n_cpu = [], None
+    window_start, busy_start, own_start = time.monotonic(), busy_cpu(), sum(os.times()[:2])
     try:
         for d in dirs:
             sims.append(start_sim(bindir, d, latency, os.path.join(d, "trace.txt")))
@@ -280,6 +290,9 @@ def run_config(bindir, workdir, program, size_kb, n, path, config, ser2net, floo
             sim_cpu.append(stop(proc)[1])
         if s2n is not None:
             s2n_cpu = stop(s2n)[1]
+    window = time.monotonic() - window_start
+    busy = busy_cpu() - busy_start
+    own = sum(os.times()[:2]) - own_start
 
     results, failures = [], []
     for i, b in enumerate(boards):
@@ -305,6 +318,9 @@ def run_config(bindir, workdir, program, size_kb, n, path, config, ser2net, floo
            "gap_us": statistics.median(r["gap_us"] for r in ok) if ok else float("nan"),
            "tool_cpu": tool_cpu, "cpu_per_kb": tool_cpu * 1000.0 / (n * size_kb),
            "sim_cpu": sum(sim_cpu), "ser2net_cpu": s2n_cpu, "floor": None, "turnaround_us": None}
+    # What the rest of the machine took meanwhile (other users' work), in cores.
+    ours = tool_cpu + row["failed_attempt_cpu"] + row["sim_cpu"] + (s2n_cpu or 0) + own
+    row["other_cores"] = max(0.0, busy - ours) / window
     if floor is not None and ok:
         turnaround_us, _ = floor
         row["turnaround_us"] = turnaround_us
@@ -317,9 +333,9 @@ def print_row(row):
     s2n = "" if row["ser2net_cpu"] is None else "  ser2net %.2f s" % row["ser2net_cpu"]
     floor = "" if row["floor"] is None else "  floor %.3f (turnaround %.0f us)" % (row["floor"], row["turnaround_us"])
     log("  %2d boards %-7s %-10s wall %6.1f s | ratio worst %.3f median %.3f%s | host %.1f us per byte over the "
-        "minimum | tools %.2f s CPU = %.2f ms/KB | vksim %.2f s%s"
+        "minimum | tools %.2f s CPU = %.2f ms/KB | vksim %.2f s%s | other work %.2f cores"
         % (row["n"], row["path"], SHORT[row["key"]], row["wall"], row["worst"], row["median"], floor,
-           row["gap_us"], row["tool_cpu"], row["cpu_per_kb"], row["sim_cpu"], s2n))
+           row["gap_us"], row["tool_cpu"], row["cpu_per_kb"], row["sim_cpu"], s2n, row["other_cores"]))
     if row["retries"]:
         log("    %d connection attempt(s) ran out of time and were started again (boards %s; their CPU %.2f s "
             "is not counted above)" % (row["retries"], " ".join(map(str, row["retried_boards"])),
@@ -353,7 +369,7 @@ def run_all(bindir, workdir, program, size_kb, ser2net, rtt_bin, counts=COUNTS, 
                            "ratios": [], "retries": 0, "retried_boards": [], "failed_attempt_cpu": 0.0,
                            "worst": float("inf"), "median": nan, "gap_us": nan, "tool_cpu": nan,
                            "cpu_per_kb": nan, "sim_cpu": nan, "ser2net_cpu": None, "floor": None,
-                           "turnaround_us": None}
+                           "turnaround_us": None, "other_cores": nan}
                 rows.append(row)
                 print_row(row)
     return rows, floors
@@ -407,15 +423,15 @@ def markdown(rows, floors, size_kb, info, plot_name):
     out.append("### Per configuration")
     out.append("")
     out.append("| boards | path | mode | wall | connect retries | worst board | median board | save floor "
-               "| host us per byte | tools CPU | CPU / KB | vksim CPU | ser2net CPU |")
-    out.append("|---:|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+               "| host us per byte | tools CPU | CPU / KB | vksim CPU | ser2net CPU | other work |")
+    out.append("|---:|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in rows:
-        out.append("| %d | %s | %s | %.1f s | %s | %s | %.3f | %s | %.1f | %.2f s | %.2f ms | %.2f s | %s |"
+        out.append("| %d | %s | %s | %.1f s | %s | %s | %.3f | %s | %.1f | %.2f s | %.2f ms | %.2f s | %s | %.2f |"
                    % (r["n"], r["path"], SHORT[r["key"]], r["wall"], r["retries"] or "",
                       fmt_ratio(r["worst"] if not r["failures"] else None, r["key"]), r["median"],
                       "%.3f" % r["floor"] if r["floor"] is not None else "",
                       r["gap_us"], r["tool_cpu"], r["cpu_per_kb"], r["sim_cpu"],
-                      "%.2f s" % r["ser2net_cpu"] if r["ser2net_cpu"] is not None else ""))
+                      "%.2f s" % r["ser2net_cpu"] if r["ser2net_cpu"] is not None else "", r["other_cores"]))
     out.append("")
     out.append("Worst and median board: line time / wire-limited minimum; over its target in bold. "
                "Save floor: the ratio a save-mode download would have with a host that adds only the bare "
@@ -425,8 +441,11 @@ def markdown(rows, floors, size_kb, info, plot_name):
                "server process. Both for information; they are not the host's cost of a download. "
                "Connect retries: tool runs whose connection attempt ran out of time (`VK_CONNECT_TIMEOUT=%d`) "
                "and that were started again on the same board (at most %d runs per board); the tools CPU counts "
-               "the run that loaded the board, the CPU of the runs given up is listed below the tables."
-               % (size_kb, CONNECT_TIMEOUT_S, MAX_ATTEMPTS))
+               "the run that loaded the board, the CPU of the runs given up is listed below the tables. "
+               "Other work: CPU the rest of the machine took meanwhile (`/proc/stat` busy time less that of "
+               "the tools, simulators, ser2net and the script), in cores out of %d; above a few hundredths "
+               "the configuration shared the machine with other work and its ratios and CPU are higher."
+               % (size_kb, CONNECT_TIMEOUT_S, MAX_ATTEMPTS, os.cpu_count()))
     out.append("")
     out.append("### Save-mode floor: bare loopback turnaround")
     out.append("")
