@@ -214,6 +214,20 @@ def wire_minimum(mode, phase, baud, latency_ms):
     return (s + other) * t + replies * (t + d), n_host, n_board
 
 
+def line_time(trace_path, mode, baud, latency_ms):
+    """From a --trace-times trace: the download's line time (from the start
+    of its first host byte to the arrival of the board's last byte), its
+    wire-limited minimum and the numbers of host and board bytes."""
+    trace = read_trace(trace_path)
+    phase = download_phase(trace, 0x0F if mode == "vkram" else 0x7F)
+    t_byte = 10.0 / baud
+    first_host = next(t for t, kind, _ in phase if kind == ">")
+    last_board = max(t for t, kind, _ in phase if kind == "<")
+    measured = last_board - (first_host - t_byte)
+    minimum, n_host, n_board = wire_minimum(mode, phase, baud, latency_ms)
+    return measured, minimum, n_host, n_board
+
+
 def one_run(bindir, workdir, program, size_kb, mode, baud, latency_ms):
     tooldir = tempfile.mkdtemp(prefix="run-", dir=workdir)
     tool = "vkram" if mode == "vkram" else "vkburn"
@@ -241,13 +255,7 @@ def one_run(bindir, workdir, program, size_kb, mode, baud, latency_ms):
     download_line = float(m.group(1)) if m else float("nan")
     m = re.search(r"Target Connected In\s+(\d+) Milliseconds", text)
     connect_ms = int(m.group(1)) if m else -1
-    trace = read_trace(trace_path)
-    phase = download_phase(trace, 0x0F if tool == "vkram" else 0x7F)
-    t_byte = 10.0 / baud
-    first_host = next(t for t, kind, _ in phase if kind == ">")
-    last_board = max(t for t, kind, _ in phase if kind == "<")
-    measured = last_board - (first_host - t_byte)
-    minimum, n_host, n_board = wire_minimum(mode, phase, baud, latency_ms)
+    measured, minimum, n_host, n_board = line_time(trace_path, mode, baud, latency_ms)
     shutil.rmtree(tooldir)
     return {
         "size_kb": size_kb, "mode": mode, "baud": baud, "latency": latency_ms,
@@ -406,57 +414,110 @@ def write_plot(path, rows, workdir, gnuplot):
     subprocess.run([gnuplot], input="\n".join(script) + "\n", text=True, check=True)
 
 
+def run_boards(args, workdir, converter, gnuplot, ser2net, write):
+    """The N-board part (bench/boards.py); writes its section of results.md
+    and results-boards.png when `write`."""
+    import boards
+    size = args.boards_kb or (16 if args.quick else boards.SIZE_KB)
+    counts = [1, 4] if args.quick else boards.COUNTS
+    keys = None
+    if args.only:  # "save" (the single-board name) stands for both save-mode runs
+        keys = [k for m in args.only.split(",") if m for k in (["save1", "save0"] if m == "save" else [m])]
+    program = make_program(workdir, size, converter)
+    load_before = load_average()
+    log("== %s boards at once, %d KB each, direct and through ser2net"
+        % (", ".join(str(n) for n in counts), size))
+    started = time.monotonic()
+    rows, floors = boards.run_all(args.bin, workdir, program, size, ser2net, args.rtt, counts, keys)
+    took = time.monotonic() - started
+    log("many boards took %.0f s" % took)
+    if write:
+        info = {"date": time.strftime("%Y-%m-%d"),
+                "host": "%d cores, Linux %s" % (os.cpu_count(), os.uname().release),
+                "load_before": load_before, "load_after": load_average(), "took": took}
+        md = os.path.join(args.out, "results.md")
+        png = os.path.join(args.out, "results-boards.png")
+        boards.write_markdown(md, rows, floors, size, info, "results-boards.png")
+        boards.write_plot(png, rows, size, workdir, gnuplot)
+        log("wrote the many-boards section of %s and %s" % (md, png))
+    n, targets = boards.targets(rows)
+    for what, path, value, met in targets:
+        log("  %d boards, %s: %s: %s (%s)" % (n, path, what, "met" if met else "NOT MET", value))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--bin", required=True, help="directory with vkburn, vkram and vksim")
     parser.add_argument("--out", required=True, help="directory for results.md and results.png")
     parser.add_argument("--quick", action="store_true",
-                        help="4 and 64 KB at 115200 Bd only, results not written (for trying changes)")
-    parser.add_argument("--only", default="", help="modes to run, e.g. save,fast")
+                        help="4 and 64 KB at 115200 Bd only, results not written (for trying changes); "
+                             "with --boards: 1 and 4 boards, 16 KB")
+    parser.add_argument("--only", default="",
+                        help="modes to run, e.g. save,fast (with --boards: fast,vkram,save1,save0)")
+    parser.add_argument("--boards", action="store_true",
+                        help="only the many-boards part: 1, 4 and 16 boards at once, direct and through "
+                             "ser2net; rewrites its section of results.md and results-boards.png")
+    parser.add_argument("--boards-kb", type=int, default=0,
+                        help="program size of the many-boards part (default 32 KB)")
+    parser.add_argument("--rtt", default="", help="the loopback round-trip program (bench/rtt.cpp, built)")
     args = parser.parse_args()
 
     converter = shutil.which("srec_cat")
     gnuplot = shutil.which("gnuplot")
+    ser2net = shutil.which("ser2net") or ("/usr/sbin/ser2net" if os.access("/usr/sbin/ser2net", os.X_OK) else None)
     if not converter or (not gnuplot and not args.quick):
         sys.exit("bench: srec_cat and gnuplot are needed (Debian packages srecord, gnuplot-nox)")
+    with_boards = args.boards or not args.quick
+    if with_boards and (not ser2net or not args.rtt):
+        sys.exit("bench: the many-boards part needs ser2net (Debian package ser2net) and --rtt")
 
+    workdir = tempfile.mkdtemp(prefix="vkbench-")
+    try:
+        if args.boards:
+            run_boards(args, workdir, converter, gnuplot, ser2net, write=not args.quick)
+            return
+        run_single(args, workdir, converter, gnuplot)
+        if not args.quick:
+            run_boards(args, workdir, converter, gnuplot, ser2net, write=True)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def run_single(args, workdir, converter, gnuplot):
+    """One board at a time: every size, rate, turnaround and mode."""
     sizes = [4, 64] if args.quick else SIZES_KB
     rates = [115200] if args.quick else RATES
     modes = [m for m in MODES if not args.only or m in args.only.split(",")]
     load_before = load_average()
-    workdir = tempfile.mkdtemp(prefix="vkbench-")
-    try:
-        programs = {s: make_program(workdir, s, converter) for s in sizes}
-        rows, skipped = [], []
-        started = time.monotonic()
-        for baud in rates:
-            for lat in LATENCIES_MS:
-                for size in sizes:
-                    for mode in modes:
-                        key = (baud, lat, size, mode)
-                        if key in SKIPPED:
-                            skipped.append((key, SKIPPED[key]))
-                            continue
-                        row = one_run(args.bin, workdir, programs[size], size, mode, baud, lat)
-                        rows.append(row)
-                        print_row(row)
-        log("benchmark took %.0f s" % (time.monotonic() - started))
-        if not args.quick:
-            os.makedirs(args.out, exist_ok=True)
-            info = {"date": time.strftime("%Y-%m-%d"),
-                    "host": "%d cores, Linux %s" % (os.cpu_count(), os.uname().release),
-                    "load_before": load_before, "load_after": load_average()}
-            write_markdown(os.path.join(args.out, "results.md"), rows, skipped, info)
-            write_plot(os.path.join(args.out, "results.png"), rows, workdir, gnuplot)
-            log("wrote %s and %s" % (os.path.join(args.out, "results.md"),
-                                     os.path.join(args.out, "results.png")))
-        over = [r for r in rows if not ratio_ok(r)]
-        log("%d of %d runs over their ratio target" % (len(over), len(rows)))
-        for (mode, baud, lat), (per_kb, fixed, _, _) in marginal_cpu(rows).items():
-            log("  %-11s %6d Bd %d ms: %.2f ms CPU per further KB, %.1f ms fixed per run"
-                % (MODE_TITLE[mode], baud, lat, per_kb, fixed))
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
+    programs = {s: make_program(workdir, s, converter) for s in sizes}
+    rows, skipped = [], []
+    started = time.monotonic()
+    for baud in rates:
+        for lat in LATENCIES_MS:
+            for size in sizes:
+                for mode in modes:
+                    key = (baud, lat, size, mode)
+                    if key in SKIPPED:
+                        skipped.append((key, SKIPPED[key]))
+                        continue
+                    row = one_run(args.bin, workdir, programs[size], size, mode, baud, lat)
+                    rows.append(row)
+                    print_row(row)
+    log("benchmark took %.0f s" % (time.monotonic() - started))
+    if not args.quick:
+        os.makedirs(args.out, exist_ok=True)
+        info = {"date": time.strftime("%Y-%m-%d"),
+                "host": "%d cores, Linux %s" % (os.cpu_count(), os.uname().release),
+                "load_before": load_before, "load_after": load_average()}
+        write_markdown(os.path.join(args.out, "results.md"), rows, skipped, info)
+        write_plot(os.path.join(args.out, "results.png"), rows, workdir, gnuplot)
+        log("wrote %s and %s" % (os.path.join(args.out, "results.md"),
+                                 os.path.join(args.out, "results.png")))
+    over = [r for r in rows if not ratio_ok(r)]
+    log("%d of %d runs over their ratio target" % (len(over), len(rows)))
+    for (mode, baud, lat), (per_kb, fixed, _, _) in marginal_cpu(rows).items():
+        log("  %-11s %6d Bd %d ms: %.2f ms CPU per further KB, %.1f ms fixed per run"
+            % (MODE_TITLE[mode], baud, lat, per_kb, fixed))
 
 
 if __name__ == "__main__":
