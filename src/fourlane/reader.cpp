@@ -131,6 +131,8 @@ ParseStatus ParseLanes(const std::array<std::string, kLanes>& lines, LoadRecord&
     }
   }
 
+  // "Alwys" in the missing-field messages below is misspelt on purpose:
+  // scripts match these messages as they have always been printed.
   std::array<uint32_t, kLanes> block_length{};
   if (!ReadField(lanes, kPosBlockLength, 2, "ERROR: There Must Alwys Be Two Block Length Characters In %s File\n",
                  "ERROR: Block Lengths Of %s File And %s File Must Be The Same\n", block_length, message))
