@@ -12,6 +12,8 @@
 #include <fstream>
 #include <map>
 
+#include "link/port_names.h"
+
 namespace vk::ports {
 namespace {
 
@@ -165,8 +167,8 @@ std::vector<ComPort> ComPorts(const std::string& root, const std::array<const ch
     port.number = n;
     const char* value = values[n - 1];
     port.mapped = value && *value;
-    port.name = port.mapped ? value : "/dev/ttyS" + std::to_string(n - 1);
-    port.url = port.name.rfind("rfc2217://", 0) == 0;
+    port.name = port.mapped ? value : link::DefaultDeviceName(n);
+    port.url = link::IsRfc2217Url(port.name);
     if (!port.url) {
       std::string logical = port.name;
       if (logical[0] != '/') {

@@ -6,15 +6,19 @@ namespace vk::link {
 
 int NormalisePortNumber(int port) { return (port >= 1 && port <= 4) ? port : 1; }
 
-std::string PortDeviceName(int port) {
-  const int n = NormalisePortNumber(port);
-  const std::string var = "VK_COM" + std::to_string(n);
-  if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) return mapped;
+std::string DefaultDeviceName(int n) {
 #ifdef _WIN32
   return "COM" + std::to_string(n);
 #else
   return "/dev/ttyS" + std::to_string(n - 1);
 #endif
+}
+
+std::string PortDeviceName(int port) {
+  const int n = NormalisePortNumber(port);
+  const std::string var = "VK_COM" + std::to_string(n);
+  if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) return mapped;
+  return DefaultDeviceName(n);
 }
 
 bool IsRfc2217Url(const std::string& name) { return name.rfind("rfc2217://", 0) == 0; }

@@ -8,6 +8,9 @@ namespace vk::link {
 // 1..4 stay, anything else is 1.
 int NormalisePortNumber(int port);
 
+// The platform's own device for COMn (n 1..4).
+std::string DefaultDeviceName(int n);
+
 // The device for COMn: the value of VK_COMn when set and not empty, else
 // the platform's default device for that port.
 std::string PortDeviceName(int port);
