@@ -70,13 +70,12 @@ class SimError(Exception):
     pass
 
 
-def start_sim(bindir, workdir, baud, latency_ms, trace):
+def launch_vksim(bindir, workdir, options):
+    """Starts vksim with `options`, its output in workdir/vksim.out; returns
+    the process and the port it listens on."""
     out = open(os.path.join(workdir, "vksim.out"), "w+")
-    sim = subprocess.Popen(
-        [os.path.join(bindir, "vksim"), "--pace", "--baud", str(baud),
-         "--latency", str(latency_ms), "--once", "--idle-timeout", "60",
-         "--trace", trace, "--trace-times"],
-        stdout=out, stderr=subprocess.STDOUT)
+    sim = subprocess.Popen([os.path.join(bindir, "vksim")] + options, stdin=subprocess.DEVNULL,
+                           stdout=out, stderr=subprocess.STDOUT)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
         out.seek(0)
@@ -89,6 +88,11 @@ def start_sim(bindir, workdir, baud, latency_ms, trace):
     sim.kill()
     sim.wait()
     raise SimError("vksim did not start")
+
+
+def start_sim(bindir, workdir, baud, latency_ms, trace):
+    return launch_vksim(bindir, workdir, ["--pace", "--baud", str(baud), "--latency", str(latency_ms), "--once",
+                                          "--idle-timeout", "60", "--trace", trace, "--trace-times"])
 
 
 def peak_rss_kb(pid):

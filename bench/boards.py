@@ -188,22 +188,12 @@ def prepare_tooldir(bindir, workdir, cdir, program, tool, mode_letter, index):
 def start_sim(bindir, workdir, latency_ms, trace):
     """A paced board serving one client after another (a tool whose
     connection failed is started again on the same board), until SIGTERM."""
-    out = open(os.path.join(workdir, "vksim.out"), "w+")
-    sim = subprocess.Popen(
-        [os.path.join(bindir, "vksim"), "--pace", "--baud", str(BAUD), "--latency", str(latency_ms),
-         "--idle-timeout", str(CONFIG_TIMEOUT_S + 60), "--trace", trace, "--trace-times"],
-        stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        out.seek(0)
-        m = re.search(r"listening on 127\.0\.0\.1:(\d+)", out.read())
-        if m:
-            return sim, int(m.group(1))
-        if sim.poll() is not None:
-            break
-        time.sleep(0.02)
-    stop(sim)
-    raise BoardsError("vksim did not start")
+    try:
+        return bench.launch_vksim(bindir, workdir, ["--pace", "--baud", str(BAUD), "--latency", str(latency_ms),
+                                                    "--idle-timeout", str(CONFIG_TIMEOUT_S + 60), "--trace", trace,
+                                                    "--trace-times"])
+    except bench.SimError as e:
+        raise BoardsError(str(e))
 
 
 class Board:

@@ -1,6 +1,5 @@
 #include "fourlane/source.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,18 +10,10 @@
 #include "link/clock.h"
 
 namespace vk::fourlane {
-namespace {
 
 using link::EndRun;
 using link::kExitFailure;
 using link::Leave;
-
-bool IsFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
 
 void SettleSourceName(SourceName& name) {
   if (name.upper.empty()) {
@@ -48,7 +39,7 @@ void SettleSourceName(SourceName& name) {
 std::string LaneFileName(const SourceName& name, int lane) {
   const std::string extension = ".X" + std::to_string(lane);
   const std::string typed = name.typed + extension;
-  if (!name.typed.empty() && IsFile(typed)) return typed;
+  if (!name.typed.empty() && frame::IsRegularFile(typed)) return typed;
   return name.upper + extension;
 }
 

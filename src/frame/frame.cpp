@@ -66,17 +66,13 @@ void ReadSettings(Frame& frame) {
 
 // VK_CONNECT_TIMEOUT: whole seconds for the whole connection attempt, 0 for
 // no limit. Anything else is ignored, with a word on standard error.
-std::optional<int> ConnectLimit(const ToolTraits& traits) {
+std::optional<int> ConnectLimit(const Frame& frame) {
   const char* value = std::getenv("VK_CONNECT_TIMEOUT");
   if (!value || !*value) return std::nullopt;
-  int seconds = 0;
-  size_t pos = 0;
   const std::string_view text(value);
-  if (ScanDecimal(text, pos, seconds) == ScanResult::Matched && pos == text.size() && seconds >= 0 &&
-      text.find_first_of("+- \t") == std::string_view::npos)
-    return seconds;
-  std::fprintf(stderr, "%s: VK_CONNECT_TIMEOUT=%s is not a number of seconds; ignored\n",
-               ProgramName(traits).c_str(), value);
+  if (text.size() <= 9 && text.find_first_not_of("0123456789") == std::string_view::npos) return std::atoi(value);
+  std::fprintf(stderr, "%s: VK_CONNECT_TIMEOUT=%s is not a number of seconds; ignored\n", frame.program.c_str(),
+               value);
   return std::nullopt;
 }
 
@@ -151,7 +147,7 @@ void StartFrame(Frame& frame, int argc, char** argv) {
   const ToolTraits& traits = *frame.traits;
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--version") {
-      std::printf("%s %s\n", ProgramName(traits).c_str(), VK_VERSION);
+      std::printf("%s %s\n", frame.program.c_str(), VK_VERSION);
       EndRun(0, Leave::Direct);
     }
   }
@@ -173,7 +169,7 @@ void StartFrame(Frame& frame, int argc, char** argv) {
   frame.name_typed = std::move(scan.name_typed);
   frame.new_name = std::move(scan.new_name);
   if (scan.usage) PrintUsage(frame);
-  if (frame.info) std::fprintf(stderr, "%s: settings file %s\n", ProgramName(traits).c_str(), frame.settings_path.c_str());
+  if (frame.info) std::fprintf(stderr, "%s: settings file %s\n", frame.program.c_str(), frame.settings_path.c_str());
 
   if (traits.port_line) std::printf("Using Port  : COM%d\n", frame.settings.port);
   RewriteSettings(frame);
@@ -183,10 +179,9 @@ void StartFrame(Frame& frame, int argc, char** argv) {
 link::Link& ConnectFrame(Frame& frame) {
   const ToolTraits& traits = *frame.traits;
   if (const char* path = std::getenv("VK_TRACE"); path && *path) {
-    const std::string program = ProgramName(traits);
-    if (!frame.link.RecordTo(path, "vktrace tool " + program + " " + VK_VERSION))
+    if (!frame.link.RecordTo(path, "vktrace tool " + frame.program + " " + VK_VERSION))
       std::fprintf(stderr, "%s: VK_TRACE: %s cannot be written (%s); the run goes on unrecorded\n",
-                   program.c_str(), path, std::strerror(errno));
+                   frame.program.c_str(), path, std::strerror(errno));
   }
   frame.link.OpenPort(frame.settings.port, frame.settings.baud);
 
@@ -194,8 +189,8 @@ link::Link& ConnectFrame(Frame& frame) {
   connection.baud = frame.settings.baud;
   connection.info = frame.info;
   connection.sync_byte = traits.sync_byte;
-  connection.limit_s = ConnectLimit(traits);
-  connection.program = ProgramName(traits);
+  connection.limit_s = ConnectLimit(frame);
+  connection.program = frame.program;
   const long before = link::MsClock();
   const int attempts = link::ConnectTarget(frame.link, connection);
   const long after = link::MsClock();
@@ -241,7 +236,7 @@ int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
     end = failed;
   }
   const int code = FinishRun(frame.link, end);
-  if (frame.link.failure()) link::PrintDiagnosis(ProgramName(*frame.traits), *frame.link.failure());
+  if (frame.link.failure()) link::PrintDiagnosis(frame.program, *frame.link.failure());
   return code;
 }
 

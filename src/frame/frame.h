@@ -24,9 +24,10 @@
 namespace vk::frame {
 
 struct Frame {
-  explicit Frame(const ToolTraits& tool_traits) : traits(&tool_traits) {}
+  explicit Frame(const ToolTraits& tool_traits) : traits(&tool_traits), program(ProgramName(tool_traits)) {}
 
   const ToolTraits* traits;
+  std::string program;  // as its file is called, for standard error
   Settings settings;
   std::string settings_path;
   bool settings_changed = false;

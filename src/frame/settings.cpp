@@ -78,11 +78,6 @@ class Scanner {
   bool input_failure_ = false;
 };
 
-bool IsExecutableFile(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 #ifdef _WIN32
 constexpr char kPathListSeparator = ';';
 bool IsDirSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
@@ -172,14 +167,14 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
   if (slash == std::string_view::npos) {
     // A bare name: the program was found on the search path.
     const std::string file = std::string(argv0) + std::string(exe_suffix);
-    if (!exe_suffix.empty() && IsExecutableFile(JoinPath(cwd, file))) program = JoinPath(cwd, file);
+    if (!exe_suffix.empty() && IsRegularFile(JoinPath(cwd, file))) program = JoinPath(cwd, file);
     size_t start = 0;
     while (program.empty() && start <= path_env.size()) {
       size_t end = path_env.find(kPathListSeparator, start);
       if (end == std::string_view::npos) end = path_env.size();
       const std::string_view dir = path_env.substr(start, end - start);
       const std::string candidate = JoinPath(dir.empty() ? std::string_view(".") : dir, file);
-      if (IsExecutableFile(candidate)) program = candidate;
+      if (IsRegularFile(candidate)) program = candidate;
       start = end + 1;
     }
     // Not found: keep the settings in the current directory.
@@ -213,9 +208,13 @@ std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config
 #endif
 }
 
-FILE* OpenRegularFile(const std::string& path, const char* mode) {
+bool IsRegularFile(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+FILE* OpenRegularFile(const std::string& path, const char* mode) {
+  if (!IsRegularFile(path)) return nullptr;
 #ifdef _WIN32
   return std::fopen(path.c_str(), mode);
 #else
@@ -224,6 +223,7 @@ FILE* OpenRegularFile(const std::string& path, const char* mode) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   FILE* file = nullptr;
+  struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) file = fdopen(fd, mode);
   if (!file) ::close(fd);
   return file;

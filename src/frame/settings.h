@@ -62,6 +62,9 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
 // with neither variable set, always `beside`.
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
+// True when `path` names a regular file (links followed).
+bool IsRegularFile(const std::string& path);
+
 // Opens a regular file for reading; anything else (a directory, a FIFO, a
 // device) counts as a file that cannot be opened, and nothing waits.
 FILE* OpenRegularFile(const std::string& path, const char* mode);

@@ -29,9 +29,10 @@ class Watch {
   // terminal, once the wait has lasted a while, says what it waits for.
   void Check(bool cts) {
     if (keys_ && ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
-    if (keys_ && hinted_ < (cts ? 1 : 2) && SteadyClock::now() - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
+    bool& hinted = cts ? cts_hinted_ : sync_hinted_;
+    if (keys_ && !hinted && SteadyClock::now() - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
       PrintWaitHint(connection_.program, link_.device(), cts, connection_.sync_byte);
-      hinted_ = cts ? 1 : 2;
+      hinted = true;
     }
     if (limit_s_ > 0 && SteadyClock::now() >= deadline_) {
       std::printf("\nConnectTarget(): Time-Out, Target Did Not Answer Within %d Seconds\n", limit_s_);
@@ -46,7 +47,8 @@ class Watch {
   SteadyClock::time_point start_;
   int limit_s_ = 0;
   SteadyClock::time_point deadline_;
-  int hinted_ = 0;  // 1: the CTS hint, 2: the sync hint has been given
+  bool cts_hinted_ = false;   // what is awaited has been said, for each wait
+  bool sync_hinted_ = false;
 };
 
 int WaitTargetReady(Link& link, Watch& watch) {

@@ -41,13 +41,13 @@ const char* PrepareMessage(PrepareStep step) {
 }  // namespace
 
 Link::Link() = default;
+Link::~Link() = default;
 
 void Link::Fail(const char* format, int error, Leave leave, bool opening, std::string server_text) {
   if (format) std::printf(format, error);
   failure_ = LinkFailure{device_, port_number_, error, opening, std::move(server_text)};
   EndRun(kExitFailure, leave);
 }
-Link::~Link() = default;
 
 PortBackend& Link::Port() {
   // Every caller runs after OpenPort; reaching here without a port is a
@@ -73,8 +73,8 @@ void Link::OpenPort(int port, int baud) {
   std::unique_ptr<PortBackend> opened = OpenBackend(device_, error);
   if (opened && trace_) opened = TracedBackend(std::move(opened), *trace_);
   if (!opened) {
-    std::printf("\nOpen Of %s Failed: ", device_.c_str());
-    Fail("%d\n", error.code, Leave::Direct, true, std::move(error.server_text));
+    std::printf("\nOpen Of %s Failed: %d\n", device_.c_str(), error.code);
+    Fail(nullptr, error.code, Leave::Direct, true, std::move(error.server_text));
   }
   PrepareStep step = PrepareStep::QueueSizes;
   if (int e = opened->Prepare(step)) Fail(PrepareMessage(step), e, Leave::Direct, true);
