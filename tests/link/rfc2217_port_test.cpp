@@ -586,52 +586,6 @@ TEST(Rfc2217PortOpen, HostsByNameAndLiteral) {
   }
 }
 
-// A server that does not agree to COM-PORT-OPTION fails the open: nothing
-// about the line may be sent before the agreement.
-struct AgreementCase {
-  const char* name;
-  void (*serve)(Server&);
-  int error;
-  std::string server_text;
-  long min_ms, max_ms;
-};
-
-TEST(Rfc2217PortOpen, ServersThatDoNotAgreeFailTheOpen) {
-  const std::vector<AgreementCase> cases = {
-      {"refuses", [](Server& s) { s.Send(tn::Negotiation(tn::kDont, tn::kOptComPort)); }, EPROTONOSUPPORT, "", 0,
-       1000},
-      {"stays silent", [](Server&) {}, ETIMEDOUT, "", 2900, 4500},
-      {"says why and closes",
-       [](Server& s) {
-         s.Send("Port already in use\r\n");
-         s.CloseConnection();
-       },
-       ECONNRESET, "Port already in use", 0, 1000},
-      // ser2net's way: it agrees, then finds its device cannot be had.
-      {"agrees, says why and closes",
-       [](Server& s) {
-         s.Send(tn::Negotiation(tn::kDo, tn::kOptComPort) + "Device open failure: Connection refused\r\n");
-         s.CloseConnection();
-       },
-       ECONNRESET, "Device open failure: Connection refused", 0, 1000},
-  };
-  for (const AgreementCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Server server;
-    int error = 0;
-    std::string text;
-    const auto start = Clock::now();
-    EXPECT_FALSE(OpenAgainst(server, server.Url(), error, c.serve, &text));
-    const long took = MsSince(start);
-    EXPECT_EQ(error, c.error);
-    EXPECT_EQ(text, c.server_text);
-    EXPECT_GE(took, c.min_ms);
-    EXPECT_LE(took, c.max_ms);
-    server.ReadFor(200);
-    EXPECT_TRUE(server.seen().Values(tn::kSetModemStateMask).empty()) << "a subnegotiation went out";
-  }
-}
-
 // Whatever a server floods the connection with, each call returns within
 // its time-out and a small margin.
 struct FloodCase {
@@ -706,7 +660,10 @@ class PyserialPeer {
   }
   // After the link has gone: what the peer saw, by name.
   std::string Finding(const std::string& key) {
-    if (findings_.empty()) findings_ = "\n" + process_.Finish(10000);
+    if (findings_.empty()) {
+      process_.Wait(10000);
+      findings_ = "\n" + process_.Output();
+    }
     const size_t at = findings_.find("\n" + key + "=");
     if (at == std::string::npos) return "(missing)";
     const size_t from = at + key.size() + 2;
@@ -739,34 +696,16 @@ long WaitForCts(vk::link::Link& link, int want, int limit_ms) {
   return -1;
 }
 
-TEST(Rfc2217Pyserial, DataBothWaysWithTheEscapeByte) {
+TEST(Rfc2217Pyserial, DataLinesAndRateThroughPyserialsServer) {
   PyserialPeer peer;
-  const Bytes sent{0x7F, 0xFF, 0x00, 0xFF, 0xFF, 0x41, 0x0D, 0x0A};
-  Bytes echoed(sent.size() + 1, 0xEE);
+  const Bytes sent{0x7F, 0xFF, 0x00, 0xFF, 0xFF, 0x41, 0x0D, 0x0A};  // the escape byte, both ways
+  Bytes echoed(sent.size(), 0xEE);
   {
     vk::link::Link link;
     link.OpenPort(1, 115200);
     link.TransmitBlock(sent.data(), static_cast<int>(sent.size()));
-    for (size_t i = 0; i < sent.size(); ++i) echoed[i] = static_cast<uint8_t>(link.ReceiveWait());
-    link.Transmit(0xFF);
-    echoed.back() = static_cast<uint8_t>(link.ReceiveWait());
-  }
-  Bytes all = sent;
-  all.push_back(0xFF);
-  EXPECT_EQ(echoed, all);
-  EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
-  EXPECT_EQ(peer.Finding("received"), Hex(all));
-  // 8N1, no flow control, DTR off, every modem-state bit asked for.
-  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"bytesize", "8"}, {"parity", "N"}, {"stopbits", "1"}, {"rtscts", "0"}, {"dtr", "0"}, {"mask", "255"}})
-    EXPECT_EQ(peer.Finding(key), value) << key;
-}
-
-TEST(Rfc2217Pyserial, CtsFollowsRtsAndExitToolPutsTheLinesToRest) {
-  PyserialPeer peer;
-  {
-    vk::link::Link link;
-    link.OpenPort(1, 115200);
+    for (uint8_t& b : echoed) b = static_cast<uint8_t>(link.ReceiveWait());
+    // CTS follows RTS through the loop.
     EXPECT_GE(WaitForCts(link, 0, 3000), 0);
     link.SetRtsSignal(1);
     const long on = WaitForCts(link, 1, 3000);
@@ -774,30 +713,27 @@ TEST(Rfc2217Pyserial, CtsFollowsRtsAndExitToolPutsTheLinesToRest) {
     const long off = WaitForCts(link, 0, 3000);
     EXPECT_TRUE(on >= 0 && on < 1500) << on;
     EXPECT_TRUE(off >= 0 && off < 1500) << off;
-    link.EnableAuto_RTS_CTS(1);
-    EXPECT_EQ(link.ExitTool(0), 0);
-  }
-  EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
-  EXPECT_EQ(peer.Finding("rts"), "0");
-  EXPECT_EQ(peer.Finding("rtscts"), "0");
-}
-
-TEST(Rfc2217Pyserial, RateChangeReachesTheServerAndPurges) {
-  PyserialPeer peer;
-  {
-    vk::link::Link link;
-    link.OpenPort(1, 115200);
-    const Bytes before{0x01, 0x02, 0x03, 0x04, 0x05};
-    link.TransmitBlock(before.data(), 5);
+    // A rate change reaches the server and purges the echo of what went
+    // before it; the line goes on.
+    const Bytes before{0x01, 0x02};
+    link.TransmitBlock(before.data(), 2);
     vk::link::SleepMs(300);
     link.SetBaudRate(38400);
-    // The echo of what went before the change is gone; the line goes on.
     EXPECT_EQ(link.RxPending(), 0);
     link.Transmit(0x09);
     EXPECT_EQ(link.ReceiveWait(), 0x09);
+    link.EnableAuto_RTS_CTS(1);
+    EXPECT_EQ(link.ExitTool(0), 0);
   }
+  EXPECT_EQ(echoed, sent);
   EXPECT_EQ(peer.Finding("ended"), "1") << peer.Finding("error");
-  EXPECT_EQ(peer.Finding("baudrate"), "38400");
+  EXPECT_EQ(peer.Finding("received"), Hex(sent) + "010209");
+  // 8N1, DTR off, every modem-state bit asked for; after ExitTool RTS and
+  // the handshake at rest.
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"bytesize", "8"}, {"parity", "N"}, {"stopbits", "1"}, {"dtr", "0"}, {"mask", "255"},
+           {"baudrate", "38400"}, {"rts", "0"}, {"rtscts", "0"}})
+    EXPECT_EQ(peer.Finding(key), value) << key;
 }
 
 }  // namespace

@@ -242,19 +242,6 @@ std::string SimProcess::Output() {
   return output_;
 }
 
-std::string SimProcess::Finish(int timeout_ms) {
-  const long start = NowMs();
-  char buffer[4096];
-  while (NowMs() - start < timeout_ms) {
-    struct pollfd p {out_fd_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    const ssize_t n = read(out_fd_, buffer, sizeof buffer);
-    if (n <= 0) break;  // the peer has ended
-    output_.append(buffer, static_cast<size_t>(n));
-  }
-  return output_;
-}
-
 std::map<std::string, std::string> ToolEnv(const std::string& com1) {
   // Port 1 on loopback is never served: an accidental use of COM2..COM4
   // fails with a refused connection instead of reaching a real device.

@@ -65,8 +65,6 @@ class SimProcess {
   std::string Url() const;
   // What the simulator printed so far (after the listening line), stderr too.
   std::string Output();
-  // Waits at most timeout_ms for the peer to end; what it printed.
-  std::string Finish(int timeout_ms);
   // Its exit code, waiting at most timeout_ms for it to end; -1 if it did not.
   int Wait(int timeout_ms);
 
