@@ -1,7 +1,5 @@
-// Sessions recorded by the tool (VK_TRACE) or by vksim (--trace), or kept in
-// tests/data/replay, and played back with vksim --replay: the program run
-// again gives the same output and exit code, and a host that strays from the
-// recording is caught.
+// Sessions recorded by the tool (VK_TRACE) or by vksim, or kept, played back
+// with vksim --replay: same output and exit code; a host that strays is caught.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,12 +36,11 @@ std::string Steady(const std::string& out) {
 struct Case {
   const char* title;
   std::string tool;
-  std::vector<std::string> args;
-  std::vector<std::string> sim;
+  std::vector<std::string> args, sim;
   std::string flash;
   int exit_code;
-  bool by_tool = true;         // recorded by the tool (else by vksim)
-  const char* kept = nullptr;  // a recording in tests/data/replay to play instead of this run's
+  // Played back: the tool's recording, vksim's trace.txt, or a path under the source tree.
+  std::string play = "recording.txt";
 };
 
 class Replays : public ::testing::TestWithParam<Case> {};
@@ -53,15 +50,12 @@ TEST_P(Replays, SameOutputAndExitCode) {
   std::vector<std::string> sim = c.sim;
   sim.push_back("--trace-times");
   ToolRig recorded(c.tool, sim, c.flash);
-  const std::string by_tool = recorded.dir().File("recording.txt");
-  const RunResult first = RunWithBlink(recorded, c.args, {{"VK_TRACE", by_tool}});
+  const RunResult first = RunWithBlink(recorded, c.args, {{"VK_TRACE", recorded.dir().File("recording.txt")}});
   ASSERT_EQ(first.exit_code, c.exit_code) << first.out;
   EXPECT_EQ(first.err, "");
 
-  const std::string recording = c.kept    ? std::string(VK_SOURCE_DIR) + "/tests/data/replay/" + c.kept
-                                : c.by_tool ? by_tool
-                                            : recorded.dir().File("trace.txt");
-  ToolRig replayed(c.tool, {"--replay", recording});
+  const bool kept = c.play.find('/') != std::string::npos;
+  ToolRig replayed(c.tool, {"--replay", kept ? VK_SOURCE_DIR "/" + c.play : recorded.dir().File(c.play)});
   const RunResult again = RunWithBlink(replayed, c.args);
   EXPECT_EQ(Steady(again.out), Steady(first.out));
   EXPECT_EQ(again.exit_code, first.exit_code);
@@ -74,12 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // The tool tries 115200 first: lost on the line, not compared.
                       Case{"vklist_two_programs_at_38400", "vklist", {}, {"--baud", "38400"}, kTwoFiles, 254},
                       Case{"vklist_echo_fault", "vklist", {}, {"--echo-fault", "1"}, kTwoFiles, 2},
-                      Case{"vkburn_save_mode_board_trace", "vkburn", {"blink", "-ms"}, {}, "", 0, false},
-                      // Kept: the board's trace of the listing above, a tool's recording of vkstart.
-                      Case{"kept_vklist", "vklist", {}, {"--baud", "38400"}, kTwoFiles, 254, true,
-                           "vklist-38400.trace"},
-                      Case{"kept_vkstart_tool", "vkstart", {"prog"}, {"--program", "PROG"}, "", 2, true,
-                           "vkstart-tool.trace"}),
+                      Case{"vkburn_save_mode_board_trace", "vkburn", {"blink", "-ms"}, {}, "", 0, "trace.txt"},
+                      Case{"kept_vkstart_tool", "vkstart", {"prog"}, {"--program", "PROG"}, "", 2,
+                           "tests/data/replay/vkstart-tool.trace"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(ReplayRecording, AFileThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn) {

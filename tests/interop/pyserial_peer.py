@@ -1,132 +1,79 @@
 #!/usr/bin/python3
-"""pyserial's RFC 2217 server side as a peer for the link's tests.
+"""pyserial's RFC 2217 server side as a peer for the link's tests: pyserial_peer.py
 
-serial.rfc2217.PortManager over a loop:// port (echoes data, mirrors RTS
-onto CTS) serves one TCP connection. The first line on standard output is
-"peer: listening on 127.0.0.1:PORT"; when the connection has ended, one
-line per finding follows ("received=HEX", "baudrate=N", "rts=0|1", ...)
-and the peer exits. The test that started it checks what the peer saw.
-
-Usage: pyserial_peer.py
+serial.rfc2217.PortManager over a loop:// port (echoes data, mirrors RTS onto CTS)
+serves one connection. Prints "peer: listening on 127.0.0.1:PORT", then, when it
+has ended (or after 20 s), what the peer saw: "received=HEX", "rts=0|1", ...
 """
 
+import contextlib
 import socket
 import sys
 import threading
+import time
+import types
 
 import serial
 import serial.rfc2217
 
-CONNECTION_LIMIT_S = 20
+LIMIT_S = 20
 
 
-class LockedSocket:
-    """The connection object PortManager writes its answers through."""
+def serve(conn, port, received, deadline):
+    """The connection until the client ends it or the time is up: (manager, ended, error)."""
+    lock, stop = threading.Lock(), threading.Event()
 
-    def __init__(self, sock):
-        self.sock = sock
-        self.lock = threading.Lock()
+    def write(data):  # from both directions
+        with lock, contextlib.suppress(OSError):
+            conn.sendall(data)
 
-    def write(self, data):
-        with self.lock:
-            try:
-                self.sock.sendall(data)
-            except OSError:
-                pass
-
-
-class LoopServer:
-    """One connection: socket -> filter -> loop port, loop port -> socket."""
-
-    def __init__(self):
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
-        self.listener.settimeout(CONNECTION_LIMIT_S)
-        self.port = self.listener.getsockname()[1]
-        self.serial = serial.serial_for_url("loop://", baudrate=9600, timeout=0.02)
-        self.received = bytearray()  # data bytes the client sent, unescaped
-        self.manager = None
-        self.done = threading.Event()
-        self.error = None
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
-
-    def url(self):
-        return "rfc2217://127.0.0.1:%d" % self.port
-
-    def _serve(self):
-        try:
-            conn, _ = self.listener.accept()
-        except OSError as e:
-            self.error = "no connection: %s" % e
-            self.done.set()
-            return
-        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        wire = LockedSocket(conn)
-        self.manager = serial.rfc2217.PortManager(self.serial, wire)
-        stop = threading.Event()
-        pump = threading.Thread(target=self._serial_to_net, args=(wire, stop), daemon=True)
-        pump.start()
-        conn.settimeout(0.05)
-        try:
-            while True:
-                try:
-                    data = conn.recv(4096)
-                except socket.timeout:
-                    continue
-                if not data:
-                    break
-                for byte in self.manager.filter(data):
-                    self.received += byte
-                    self.serial.write(byte)
-        except OSError as e:
-            self.error = "connection: %s" % e
-        finally:
-            stop.set()
-            pump.join(2)
-            conn.close()
-            self.done.set()
-
-    def _serial_to_net(self, wire, stop):
-        # Also the line poller: the server reports modem lines only when
-        # asked to look at them.
+    def serial_to_net():  # also the line poller: the server reports lines only when asked to look
         while not stop.is_set():
-            data = self.serial.read(1)
-            if data:
-                n = self.serial.in_waiting
-                if n:
-                    data += self.serial.read(n)
-                wire.write(b"".join(self.manager.escape(data)))
-            self.manager.check_modem_lines()
+            if data := port.read(1):
+                write(b"".join(manager.escape(data + port.read(port.in_waiting))))
+            manager.check_modem_lines()
 
-    def finish(self):
-        self.done.wait(CONNECTION_LIMIT_S)
-        self.listener.close()
-        return self.done.is_set()
+    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    conn.settimeout(0.05)
+    manager = serial.rfc2217.PortManager(port, types.SimpleNamespace(write=write))
+    pump = threading.Thread(target=serial_to_net, daemon=True)
+    pump.start()
+    try:
+        while time.monotonic() < deadline:
+            try:
+                data = conn.recv(4096)
+            except socket.timeout:
+                continue
+            if not data:
+                return manager, True, ""
+            for byte in manager.filter(data):
+                received += byte
+                port.write(byte)
+        return manager, False, ""
+    except OSError as e:
+        return manager, False, "connection: %s" % e
+    finally:
+        stop.set()
+        pump.join(2)
+        conn.close()
 
 
 def main():
-    server = LoopServer()
-    print("peer: listening on 127.0.0.1:%d" % server.port, flush=True)
-    ended = server.finish()
-    s = server.serial
-    findings = {
-        "ended": int(ended and server.error is None),
-        "error": server.error or "",
-        "received": bytes(server.received).hex(),
-        "bytesize": s.bytesize,
-        "parity": s.parity,
-        "stopbits": s.stopbits,
-        "rtscts": int(bool(s.rtscts)),
-        "dtr": int(bool(s.dtr)),
-        "rts": int(bool(s.rts)),
-        "baudrate": s.baudrate,
-        "mask": server.manager.modemstate_mask if server.manager else -1,
-    }
-    for key, value in findings.items():
-        print("%s=%s" % (key, value))
-    sys.stdout.flush()
+    listener = socket.create_server(("127.0.0.1", 0), backlog=1)
+    listener.settimeout(LIMIT_S)
+    print("peer: listening on 127.0.0.1:%d" % listener.getsockname()[1], flush=True)
+    deadline = time.monotonic() + LIMIT_S
+    port = serial.serial_for_url("loop://", baudrate=9600, timeout=0.02)
+    received = bytearray()  # the data bytes the client sent, unescaped
+    try:
+        manager, ended, error = serve(listener.accept()[0], port, received, deadline)
+    except OSError as e:
+        manager, ended, error = None, False, "no connection: %s" % e
+    findings = {"ended": int(ended), "error": error, "received": received.hex(),
+                "bytesize": port.bytesize, "parity": port.parity, "stopbits": port.stopbits,
+                "rtscts": int(bool(port.rtscts)), "dtr": int(bool(port.dtr)), "rts": int(bool(port.rts)),
+                "baudrate": port.baudrate, "mask": manager.modemstate_mask if manager else -1}
+    print("".join("%s=%s\n" % item for item in findings.items()), end="", flush=True)
     return 0
 
 
