@@ -56,6 +56,18 @@ constexpr const char* kHelp =
     "                        pulse and wait for it to rise)\n"
     "  --cts-drop-delay MS   with CTS on: RTS pulse to CTS dropping (default 150)\n"
     "\n"
+    "USB serial adapter (instead of RFC 2217):\n"
+    "  --usbip PORT          serve the board as a USB serial adapter over USB/IP\n"
+    "                        (the protocol of Linux's vhci-hcd) on 127.0.0.1:PORT,\n"
+    "                        bus id 1-1; attach it with: usbip --tcp-port PORT\n"
+    "                        attach -r 127.0.0.1 -b 1-1, and the adapter's\n"
+    "                        driver makes /dev/ttyUSBn of it. Every board\n"
+    "                        option applies\n"
+    "  --adapter CHIP        the adapter's chip: ft232r (default), cp2102,\n"
+    "                        ch340, pl2303\n"
+    "  --unplug-after N      the cable is pulled (the USB/IP connection dropped)\n"
+    "                        once the adapter has taken N bytes from the host\n"
+    "\n"
     "Faults:\n"
     "  --fillers-7f N        N bytes 0x7F before the echo of a session's first\n"
     "                        command byte\n"
@@ -238,6 +250,7 @@ bool ParseOddEntry(const std::string& text, vk::sim::Program& p) {
 int ParseArgs(int argc, char** argv, Args& args) {
   vk::sim::ServerConfig& cfg = args.server;
   int cts_modes = 0;
+  bool usbip = false;
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
     std::string value;
@@ -348,6 +361,24 @@ int ParseArgs(int argc, char** argv, Args& args) {
       if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.ram.checksum_fault.insert(static_cast<int>(n));
     } else if (opt == "--ram-dump") {
       if (!need(cfg.knobs.ram.dump_path)) return Usage("--ram-dump needs a file name");
+    } else if (opt == "--usbip") {
+      if ((rc = number(1, 65535, n)) < 0) {
+        cfg.port = static_cast<uint16_t>(n);
+        if (!cfg.adapter) cfg.adapter.emplace();
+        usbip = true;
+      }
+    } else if (opt == "--adapter") {
+      std::string name;
+      if (!need(name)) return Usage("--adapter needs a chip name");
+      const auto kind = vk::sim::AdapterByName(name);
+      if (!kind) return Usage("--adapter: '" + name + "' is none of ft232r, cp2102, ch340, pl2303");
+      if (!cfg.adapter) cfg.adapter.emplace();
+      cfg.adapter->kind = *kind;
+    } else if (opt == "--unplug-after") {
+      if ((rc = number(1, kMaxCount, n)) < 0) {
+        if (!cfg.adapter) cfg.adapter.emplace();
+        cfg.adapter->unplug_after = static_cast<uint64_t>(n);
+      }
     } else if (opt == "--sync-junk" && !has_value) {
       cfg.knobs.sync_junk = true;
     } else if (opt == "--cts-high" && !has_value) {
@@ -365,6 +396,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
     if (rc >= 0) return rc;
   }
   if (cts_modes > 1) return Usage("--cts-high, --cts-stuck and --no-cts exclude each other");
+  if (cfg.adapter && !usbip) return Usage("--adapter and --unplug-after need --usbip PORT");
   return -1;
 }
 
