@@ -611,12 +611,11 @@ ControlReply Ch340Request(Adapter& a, const Setup& s, const std::vector<uint8_t>
     case kWriteReg: {
       a.Register(first) = static_cast<uint8_t>(s.index & 0xFF);
       a.Register(second) = static_cast<uint8_t>(s.index >> 8);
-      for (uint8_t r : {first, second}) {
-        if (r == kRegPrescaler || r == kRegDivisor)
-          a.SetRate(Ch340Rate(a.Register(kRegPrescaler), a.Register(kRegDivisor)));
-        if (r == kRegLcr || r == kRegBreak)
-          a.SetFraming(a.Register(kRegLcr) == 0xC3 && (a.Register(kRegBreak) & 0x01) != 0);
-      }
+      const auto wrote = [first, second](uint8_t r) { return first == r || second == r; };
+      if (wrote(kRegPrescaler) || wrote(kRegDivisor))
+        a.SetRate(Ch340Rate(a.Register(kRegPrescaler), a.Register(kRegDivisor)));
+      if (wrote(kRegLcr) || wrote(kRegBreak))
+        a.SetFraming(a.Register(kRegLcr) == 0xC3 && (a.Register(kRegBreak) & 0x01) != 0);
       return {};
     }
     case kReadReg:

@@ -211,7 +211,9 @@ USBIP=$(command -v usbip || echo /usr/sbin/usbip)
 
 # The kernel: the package linux-image-amd64 depends on, unpacked here.
 if [ ! -d "$WORK/kernel/boot" ]; then
-  image=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+  kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'; }
+  image=$(kernel_package)
+  if [ -z "$image" ] && [ "$(id -u)" = 0 ]; then apt-get update -qq >/dev/null 2>&1; image=$(kernel_package); fi
   [ -n "$image" ] || fail "no kernel package to be had: apt-cache knows no linux-image-amd64 (run apt-get update)"
   rm -rf "$WORK/deb" && mkdir -p "$WORK/deb"
   (cd "$WORK/deb" && apt-get download "$image" >/dev/null 2>&1) ||
