@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/telnet.h"
+#include "telnet/telnet.h"
 #include "sim/line.h"
 #include "sim/monitor.h"
 #include "sim/trace.h"

@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "frame/cmdline.h"
+#include "frame/letter_case.h"
+#include "frame/messages.h"
 #include "frame/settings.h"
 #include "link/clock.h"
 
@@ -48,7 +50,7 @@ void OpenLaneFiles(const SourceName& name, LaneFiles& files) {
     const std::string file_name = LaneFileName(name, lane);
     FILE* file = frame::OpenRegularFile(file_name, "rb");
     if (!file) {
-      std::printf("\nCan't Open File %s\n", file_name.c_str());
+      frame::PrintCantOpenFile(file_name.c_str());
       EndRun(kExitFailure, Leave::Direct);
     }
     std::printf("Loading File: %s\n", file_name.c_str());

@@ -10,6 +10,7 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
+#include "frame/messages.h"
 #include "frame/settings.h"
 
 namespace vk::vkburn {
@@ -21,7 +22,7 @@ namespace {
 fourlane::FileDate X0FileDate(const std::string& x0_name) {
   FILE* file = frame::OpenRegularFile(x0_name, "rb");
   if (!file) {
-    std::printf("\nCan't Open File %s\n", x0_name.c_str());
+    frame::PrintCantOpenFile(x0_name.c_str());
     Refuse();
   }
   struct stat st {};
@@ -52,7 +53,7 @@ link::RunEnd Burn(frame::Frame& frame) {
   // The board is sent the name as given, a directory part included; it
   // keeps no longer names.
   if (source.upper.size() > static_cast<size_t>(frame::kMaxTargetName)) {
-    std::printf("\nName %s Is Longer Than 15 Characters\n", source.upper.c_str());
+    frame::PrintNameTooLong(source.upper.c_str());
     Refuse();
   }
   const fourlane::FileDate date = X0FileDate(fourlane::LaneFileName(source, 0));
