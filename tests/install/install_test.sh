@@ -37,6 +37,15 @@ set -e
 grep -q '^Usage: VKLIST \[-C<n>\]' <<<"$out" || fail "vklist -H: $out"
 echo "installed into a temporary prefix: ${#programs[@]} programs, man pages, completions, README"
 
+# The install section's build on a machine without GoogleTest: it configures,
+# and only the programs are built.
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+"$cmake" -S "$source_dir" -B "$tmp/no-gtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$tmp/no-gtest.log" 2>&1 \
+  || { cat "$tmp/no-gtest.log"; fail "configuring without GoogleTest"; }
+grep -q '^VK_TESTS:BOOL=OFF$' "$tmp/no-gtest/CMakeCache.txt" || fail "tests enabled without GoogleTest"
+[ ! -e "$tmp/no-gtest/tests" ] || fail "a tests directory was configured without GoogleTest"
+echo "configured without GoogleTest: the programs only"
+
 if ! command -v dpkg-deb >/dev/null; then
   echo "skipping the Debian package: dpkg-deb not found"
   exit 0
