@@ -123,6 +123,7 @@ constexpr const char* kHelp =
     "  message's answer the closing byte 05 starts the program; the monitor\n"
     "  then answers nothing until the next RTS pulse.\n"
     "  -h, --help            this text\n"
+    "  --version             the version\n"
     "\n"
     "The board: CTS is off at connect. An RTS pulse (on, then off) resets the\n"
     "monitor to wait for a sync byte and CTS rises --cts-delay later. Host\n"
@@ -388,6 +389,10 @@ int ParseArgs(int argc, char** argv, Args& args) {
     }
     if (name == "-h" || name == "--help") {
       std::printf("%s", kHelp);
+      return 0;
+    }
+    if (name == "--version") {
+      std::printf("vksim %s\n", VK_VERSION);
       return 0;
     }
     const Option* option = FindOption(name);

@@ -24,6 +24,32 @@ done
 bash -c '. "$1"; complete -p vkburn vksim vkports' _ "$p/share/bash-completion/completions/vkburn" >/dev/null \
   || fail "the completion file does not define the completions"
 
+# What the installed completion offers, one word a line, in a directory
+# with lane files: completes DIR WORD... (the last word is the one completed).
+completes() {
+  local dir=$1
+  shift
+  (cd "$dir" && bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    fn=_vktools; [ "$1" = vksim ] && fn=_vksim; $fn "$1"; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$p/share/bash-completion/completions/vktools" "$@" | sort | tr '\n' ' ')
+}
+lanes=$tmp/lanes
+mkdir -p "$lanes/sub"
+touch "$lanes"/BLINK.X{0,1,2,3} "$lanes"/lower.x{0,1,2,3} "$lanes/sub/LAMP.X0" "$lanes/rec.trace"
+while IFS='|' read -r words want; do
+  eval "set -- $words"  # "" stands for an empty word
+  got=$(completes "$lanes" "$@")
+  [ "$got" = "$want" ] || fail "completion of '$words': got '$got', want '$want'"
+done <<'ROWS'
+vkburn b|BLINK 
+vkram ""|BLINK sub 
+vkburn sub/l|sub/LAMP 
+vkburn low| 
+vksim --replay r|rec.trace 
+vksim --vers|--version 
+ROWS
+[ "$("$p/bin/vksim" --version)" = "vksim $version" ] || fail "vksim --version"
+
 out=$("$p/bin/vkports" --help) || fail "vkports --help exited with $?"
 grep -q '^usage: vkports' <<<"$out" || fail "vkports --help: $out"
 [ "$("$p/bin/vkports" --version)" = "vkports $version" ] || fail "vkports --version"
