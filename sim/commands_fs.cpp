@@ -25,7 +25,7 @@
 // Numbers go out most significant byte first.
 #include <array>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 #include "sim/commands.h"
 
 namespace vk::sim {
@@ -111,7 +111,7 @@ class ListDirectory final : public Command {
       PutName(dir, p.name);
       dir.push_back(p.type);
       dir.insert(dir.end(), p.date.begin(), p.date.end());
-      vk::bytes::Put32(p.SizeBytes(), dir);
+      vk::wire::Put32(p.SizeBytes(), dir);
     };
     for (const Program& p : flash.programs()) entry(p);
     for (const Program& p : odd_entries_) entry(p);
@@ -122,9 +122,9 @@ class ListDirectory final : public Command {
     }
     dir.push_back(0);
     PutName(dir, autoboot_);
-    vk::bytes::Put32(flash.FreeBytes(), dir);
+    vk::wire::Put32(flash.FreeBytes(), dir);
     dir.push_back(0);
-    const uint8_t sum = vk::bytes::Sum8(dir);
+    const uint8_t sum = vk::wire::Sum8(dir);
     r.results.push_back({std::move(dir), false});
     r.results.push_back({{sum}, false, 0, true});
     return r;
@@ -166,19 +166,19 @@ class CheckFlash final : public Command {
     Reply r;
     r.checksum_after_params = false;
     std::vector<uint8_t> head{static_cast<uint8_t>(flash.programs().size())};
-    vk::bytes::Put32(FlashFs::kCapacityBytes, head);
-    vk::bytes::Put32(flash.FreeBytes(), head);
-    uint8_t sum = vk::bytes::Sum8(head, kCmdCheckFlash);
+    vk::wire::Put32(FlashFs::kCapacityBytes, head);
+    vk::wire::Put32(flash.FreeBytes(), head);
+    uint8_t sum = vk::wire::Sum8(head, kCmdCheckFlash);
     r.results.push_back({std::move(head), false});
     for (const std::string& name : corrupt_) {
       std::vector<uint8_t> entry;
       PutName(entry, name);
-      sum = vk::bytes::Sum8(entry, sum);
+      sum = vk::wire::Sum8(entry, sum);
       r.results.push_back({std::move(entry), true});
     }
     r.results.push_back({{0}, true});
     const std::vector<uint8_t> tail{autostart_, kVersionMajor, kVersionMinor};
-    sum = vk::bytes::Sum8(tail, sum);
+    sum = vk::wire::Sum8(tail, sum);
     r.results.push_back({tail, false});
     r.results.push_back({{sum}, false, 0, true});
     return r;

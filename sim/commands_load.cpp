@@ -13,7 +13,7 @@
 //                       2 data incomplete, 3 already 63 programs
 #include <array>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 #include "sim/commands.h"
 
 namespace vk::sim {
@@ -67,7 +67,7 @@ class LoadData final : public Command {
     if (download) {
       if (flash.UsedBytes() + download->bytes_written + 4 * words > FlashFs::kCapacityBytes) return Result(0);
       for (size_t w = 0; w < words; ++w)
-        download->program.words.push_back(vk::bytes::Get32(&bytes_[header + 4 * w]));
+        download->program.words.push_back(vk::wire::Get32(&bytes_[header + 4 * w]));
       download->bytes_written += static_cast<uint32_t>(4 * words);
     }
     return Result(kAccepted);
@@ -76,7 +76,7 @@ class LoadData final : public Command {
  private:
   size_t Length() const {
     // A length below the 8-byte header still takes the header's bytes.
-    const size_t length = vk::bytes::Get16(bytes_.data());
+    const size_t length = vk::wire::Get16(bytes_.data());
     return length < 8 ? 8 : length;
   }
   std::vector<uint8_t> bytes_;
@@ -89,7 +89,7 @@ class LoadStartAddress final : public Command {
   Reply Finish(FlashFs& flash) override {
     auto& download = flash.download();
     if (!download) return Result(0);
-    download->program.start = vk::bytes::Get32(address_.data());
+    download->program.start = vk::wire::Get32(address_.data());
     download->start_given = true;
     return Result(kAccepted);
   }

@@ -24,7 +24,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace vk::sim {
 namespace {
@@ -53,8 +53,8 @@ bool DecodeName(std::string_view field, std::string& name) {
       continue;
     }
     if (i + 2 >= field.size()) return false;
-    const int hi = vk::bytes::HexDigit(field[i + 1]);
-    const int lo = vk::bytes::HexDigit(field[i + 2]);
+    const int hi = vk::wire::HexDigit(field[i + 1]);
+    const int lo = vk::wire::HexDigit(field[i + 2]);
     if (hi < 0 || lo < 0) return false;
     name.push_back(static_cast<char>(hi * 16 + lo));
     i += 2;
@@ -78,7 +78,7 @@ bool ParseHex32(std::string_view field, uint32_t& value) {
   if (field.empty() || field.size() > 8) return false;
   uint32_t v = 0;
   for (char c : field) {
-    const int d = vk::bytes::HexDigit(c);
+    const int d = vk::wire::HexDigit(c);
     if (d < 0) return false;
     v = (v << 4) | static_cast<uint32_t>(d);
   }

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -133,6 +135,7 @@ constexpr const char* kHelp =
     "  message's answer the closing byte 05 starts the program; the monitor\n"
     "  then answers nothing until the next RTS pulse.\n"
     "  -h, --help            this text\n"
+    "  --version             the version\n"
     "\n"
     "The board: CTS is off at connect. An RTS pulse (on, then off) resets the\n"
     "monitor to wait for a sync byte and CTS rises --cts-delay later. Host\n"
@@ -193,7 +196,14 @@ struct Args {
   std::string replay_path;
   bool trace_times = false;
   std::vector<std::string> programs;
+  int cts_modes = 0;  // CTS options given; they exclude each other
+  bool usbip = false;
 };
+
+vk::sim::AdapterConfig& Adapter(Args& a) {
+  if (!a.server.adapter) a.server.adapter.emplace();
+  return *a.server.adapter;
+}
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "vksim: %s\nTry 'vksim --help'.\n", message.c_str());
@@ -246,157 +256,196 @@ bool ParseOddEntry(const std::string& text, vk::sim::Program& p) {
   return true;
 }
 
+// What an option takes after it: nothing, a whole number in a range, or a
+// text (as the next word or after "=").
+enum class Takes { Nothing, Number, Text };
+
+// One option: what it takes and what it does with it. `needs` names what a
+// missing value should have been; `apply` stores the value and returns an
+// error message, or "" when the value is good.
+struct Option {
+  std::string_view name;
+  Takes takes;
+  long lo = 0;
+  long hi = 0;
+  std::string_view needs = "a value";
+  std::string (*apply)(Args& args, long number, const std::string& text) = nullptr;
+};
+
+using vk::sim::kMillisecond;
+
+std::string SetCtsMode(Args& args, vk::sim::CtsMode mode) {
+  args.server.line.cts_mode = mode;
+  ++args.cts_modes;
+  return "";
+}
+
+// --result and --late-result: CMD=VALUE, both 0 to 255.
+std::string SetResult(std::map<uint8_t, uint8_t>& overrides, std::string_view option, const std::string& text) {
+  const auto eq = text.find('=');
+  long cmd = 0;
+  long val = 0;
+  if (eq == std::string::npos || !ParseNumber(text.substr(0, eq), 0, 255, cmd) ||
+      !ParseNumber(text.substr(eq + 1), 0, 255, val))
+    return std::string(option) + ": '" + text + "' is not CMD=VALUE with both 0 to 255";
+  overrides[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(val);
+  return "";
+}
+
+uint8_t Byte(long n) { return static_cast<uint8_t>(n); }
+
+// clang-format off
+const Option kOptions[] = {
+  {"--port", Takes::Number, 0, 65535, "a value",
+   [](Args& a, long n, const std::string&) { a.server.port = static_cast<uint16_t>(n); return std::string(); }},
+  {"--baud", Takes::Number, 0, 1000000, "a value",
+   [](Args& a, long n, const std::string&) {
+     if (n != 115200 && n != 38400) return std::string("--baud must be 115200 or 38400");
+     a.server.line.board_baud = static_cast<uint32_t>(n);
+     return std::string();
+   }},
+  {"--flash", Takes::Text, 0, 0, "a file name",
+   [](Args& a, long, const std::string& t) { a.server.flash_path = t; return std::string(); }},
+  {"--program", Takes::Text, 0, 0, "NAME[:TYPE]",
+   [](Args& a, long, const std::string& t) { a.programs.push_back(t); return std::string(); }},
+  {"--trace", Takes::Text, 0, 0, "a file name",
+   [](Args& a, long, const std::string& t) { a.trace_path = t; return std::string(); }},
+  {"--replay", Takes::Text, 0, 0, "a file name",
+   [](Args& a, long, const std::string& t) { a.replay_path = t; return std::string(); }},
+  {"--trace-times", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { a.trace_times = true; return std::string(); }},
+  {"--once", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { a.server.once = true; return std::string(); }},
+  {"--idle-timeout", Takes::Number, 0, 86400, "a value",
+   [](Args& a, long n, const std::string&) { a.server.idle_timeout_s = static_cast<int>(n); return std::string(); }},
+  {"--pace", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { a.server.line.pace = true; return std::string(); }},
+  {"--latency", Takes::Number, 0, 60000, "a value",
+   [](Args& a, long n, const std::string&) { a.server.line.latency = n * kMillisecond; return std::string(); }},
+  {"--cts-delay", Takes::Number, 0, 60000, "a value",
+   [](Args& a, long n, const std::string&) { a.server.line.cts_delay = n * kMillisecond; return std::string(); }},
+  {"--cts-drop-delay", Takes::Number, 0, 60000, "a value",
+   [](Args& a, long n, const std::string&) { a.server.line.cts_drop_delay = n * kMillisecond; return std::string(); }},
+  {"--fillers-7f", Takes::Number, 0, kMaxBytes, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.fillers_7f = static_cast<int>(n); return std::string(); }},
+  {"--fillers-ff", Takes::Number, 0, kMaxBytes, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.fillers_ff = static_cast<int>(n); return std::string(); }},
+  {"--echo-fault", Takes::Number, 1, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.echo_fault = static_cast<int>(n); return std::string(); }},
+  {"--checksum-fault", Takes::Number, 0, 255, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.checksum_fault.insert(Byte(n)); return std::string(); }},
+  {"--result", Takes::Text, 0, 0, "CMD=VALUE",
+   [](Args& a, long, const std::string& t) { return SetResult(a.server.knobs.result_override, "--result", t); }},
+  {"--late-result", Takes::Text, 0, 0, "CMD=VALUE",
+   [](Args& a, long, const std::string& t) {
+     return SetResult(a.server.knobs.late_result_override, "--late-result", t);
+   }},
+  {"--reply-checksum-fault", Takes::Number, 0, 255, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.reply_checksum_fault.insert(Byte(n)); return std::string(); }},
+  {"--fail", Takes::Number, 0, 255, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.work_fault.insert(Byte(n)); return std::string(); }},
+  {"--autoboot", Takes::Text, 0, 0, "a name",
+   [](Args& a, long, const std::string& t) {
+     if (t.find('\0') != std::string::npos) return std::string("--autoboot: bad name");
+     a.server.knobs.autoboot = t;
+     return std::string();
+   }},
+  {"--autostart-status", Takes::Number, 0, 255, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.autostart_status = Byte(n); return std::string(); }},
+  {"--corrupt", Takes::Text, 0, 0, "a name",
+   [](Args& a, long, const std::string& t) {
+     if (t.empty()) return std::string("--corrupt needs a name");
+     a.server.knobs.corrupt.push_back(t);
+     return std::string();
+   }},
+  {"--odd-entry", Takes::Text, 0, 0, "NAME[:TYPE[:SIZE]]",
+   [](Args& a, long, const std::string& t) {
+     vk::sim::Program p;
+     if (!ParseOddEntry(t, p)) return "--odd-entry: '" + t + "' is not NAME[:TYPE[:SIZE]]";
+     a.server.knobs.odd_entries.push_back(std::move(p));
+     return std::string();
+   }},
+  {"--silent-after", Takes::Number, 0, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.silent_after = static_cast<int>(n); return std::string(); }},
+  {"--stale", Takes::Number, 0, kMaxBytes, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.stale = static_cast<int>(n); return std::string(); }},
+  {"--sync-ignore", Takes::Number, 0, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) { a.server.knobs.sync_ignore = static_cast<int>(n); return std::string(); }},
+  {"--ram-checksum-fault", Takes::Number, 1, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) {
+     a.server.knobs.ram.checksum_fault.insert(static_cast<int>(n));
+     return std::string();
+   }},
+  {"--ram-dump", Takes::Text, 0, 0, "a file name",
+   [](Args& a, long, const std::string& t) { a.server.knobs.ram.dump_path = t; return std::string(); }},
+  {"--sync-junk", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { a.server.knobs.sync_junk = true; return std::string(); }},
+  {"--cts-high", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { return SetCtsMode(a, vk::sim::CtsMode::High); }},
+  {"--cts-stuck", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { return SetCtsMode(a, vk::sim::CtsMode::Stuck); }},
+  {"--no-cts", Takes::Nothing, 0, 0, "",
+   [](Args& a, long, const std::string&) { return SetCtsMode(a, vk::sim::CtsMode::Never); }},
+  {"--usbip", Takes::Number, 1, 65535, "a value",
+   [](Args& a, long n, const std::string&) {
+     a.server.port = static_cast<uint16_t>(n);
+     Adapter(a);
+     a.usbip = true;
+     return std::string();
+   }},
+  {"--adapter", Takes::Text, 0, 0, "a chip name",
+   [](Args& a, long, const std::string& t) {
+     const auto kind = vk::sim::AdapterByName(t);
+     if (!kind) return "--adapter: '" + t + "' is none of ft232r, cp2102, ch340, pl2303";
+     Adapter(a).kind = *kind;
+     return std::string();
+   }},
+  {"--unplug-after", Takes::Number, 1, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) { Adapter(a).unplug_after = static_cast<uint64_t>(n); return std::string(); }},
+};
+// clang-format on
+
+const Option* FindOption(std::string_view name) {
+  for (const Option& option : kOptions)
+    if (option.name == name) return &option;
+  return nullptr;
+}
+
 // Returns -1 to go on, otherwise the exit code.
 int ParseArgs(int argc, char** argv, Args& args) {
-  vk::sim::ServerConfig& cfg = args.server;
-  int cts_modes = 0;
-  bool usbip = false;
   for (int i = 1; i < argc; ++i) {
-    std::string opt = argv[i];
-    std::string value;
-    bool has_value = false;
-    if (const auto eq = opt.find('='); opt.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = opt.substr(eq + 1);
-      opt.resize(eq);
-      has_value = true;
+    std::string name = argv[i];
+    // --option=value gives the value in the same word.
+    std::optional<std::string> inline_value;
+    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inline_value = name.substr(eq + 1);
+      name.resize(eq);
     }
-    auto need = [&](std::string& out) {
-      if (has_value) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    auto number = [&](long lo, long hi, long& out) -> int {
-      std::string text;
-      if (!need(text)) return Usage(opt + " needs a value");
-      if (!ParseNumber(text, lo, hi, out))
-        return Usage(opt + ": '" + text + "' is not a number from " + std::to_string(lo) +
-                     " to " + std::to_string(hi));
-      return -1;
-    };
-    long n = 0;
-    int rc = -1;
-    if (opt == "-h" || opt == "--help") {
+    if (name == "-h" || name == "--help") {
       std::printf("%s", kHelp);
       return 0;
-    } else if (opt == "--port") {
-      if ((rc = number(0, 65535, n)) < 0) cfg.port = static_cast<uint16_t>(n);
-    } else if (opt == "--baud") {
-      if ((rc = number(0, 1000000, n)) < 0) {
-        if (n != 115200 && n != 38400) return Usage("--baud must be 115200 or 38400");
-        cfg.line.board_baud = static_cast<uint32_t>(n);
-      }
-    } else if (opt == "--flash") {
-      if (!need(cfg.flash_path)) return Usage("--flash needs a file name");
-    } else if (opt == "--program") {
-      std::string entry;
-      if (!need(entry)) return Usage("--program needs NAME[:TYPE]");
-      args.programs.push_back(entry);
-    } else if (opt == "--trace") {
-      if (!need(args.trace_path)) return Usage("--trace needs a file name");
-    } else if (opt == "--replay") {
-      if (!need(args.replay_path)) return Usage("--replay needs a file name");
-    } else if (opt == "--trace-times" && !has_value) {
-      args.trace_times = true;
-    } else if (opt == "--once" && !has_value) {
-      cfg.once = true;
-    } else if (opt == "--idle-timeout") {
-      if ((rc = number(0, 86400, n)) < 0) cfg.idle_timeout_s = static_cast<int>(n);
-    } else if (opt == "--pace" && !has_value) {
-      cfg.line.pace = true;
-    } else if (opt == "--latency") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.latency = n * vk::sim::kMillisecond;
-    } else if (opt == "--cts-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_delay = n * vk::sim::kMillisecond;
-    } else if (opt == "--cts-drop-delay") {
-      if ((rc = number(0, 60000, n)) < 0) cfg.line.cts_drop_delay = n * vk::sim::kMillisecond;
-    } else if (opt == "--fillers-7f") {
-      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_7f = static_cast<int>(n);
-    } else if (opt == "--fillers-ff") {
-      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.fillers_ff = static_cast<int>(n);
-    } else if (opt == "--echo-fault") {
-      if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.echo_fault = static_cast<int>(n);
-    } else if (opt == "--checksum-fault") {
-      if ((rc = number(0, 255, n)) < 0) cfg.knobs.checksum_fault.insert(static_cast<uint8_t>(n));
-    } else if (opt == "--result" || opt == "--late-result") {
-      std::string text;
-      if (!need(text)) return Usage(opt + " needs CMD=VALUE");
-      const auto eq = text.find('=');
-      long cmd = 0;
-      long val = 0;
-      if (eq == std::string::npos || !ParseNumber(text.substr(0, eq), 0, 255, cmd) ||
-          !ParseNumber(text.substr(eq + 1), 0, 255, val))
-        return Usage(opt + ": '" + text + "' is not CMD=VALUE with both 0 to 255");
-      auto& overrides = opt == "--result" ? cfg.knobs.result_override : cfg.knobs.late_result_override;
-      overrides[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(val);
-    } else if (opt == "--reply-checksum-fault") {
-      if ((rc = number(0, 255, n)) < 0) cfg.knobs.reply_checksum_fault.insert(static_cast<uint8_t>(n));
-    } else if (opt == "--fail") {
-      if ((rc = number(0, 255, n)) < 0) cfg.knobs.work_fault.insert(static_cast<uint8_t>(n));
-    } else if (opt == "--autoboot") {
-      if (!need(cfg.knobs.autoboot)) return Usage("--autoboot needs a name");
-      if (cfg.knobs.autoboot.find('\0') != std::string::npos) return Usage("--autoboot: bad name");
-    } else if (opt == "--autostart-status") {
-      if ((rc = number(0, 255, n)) < 0) cfg.knobs.autostart_status = static_cast<uint8_t>(n);
-    } else if (opt == "--corrupt") {
-      std::string name;
-      if (!need(name) || name.empty()) return Usage("--corrupt needs a name");
-      cfg.knobs.corrupt.push_back(name);
-    } else if (opt == "--odd-entry") {
-      std::string entry;
-      if (!need(entry)) return Usage("--odd-entry needs NAME[:TYPE[:SIZE]]");
-      vk::sim::Program p;
-      if (!ParseOddEntry(entry, p)) return Usage("--odd-entry: '" + entry + "' is not NAME[:TYPE[:SIZE]]");
-      cfg.knobs.odd_entries.push_back(std::move(p));
-    } else if (opt == "--silent-after") {
-      if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.silent_after = static_cast<int>(n);
-    } else if (opt == "--stale") {
-      if ((rc = number(0, kMaxBytes, n)) < 0) cfg.knobs.stale = static_cast<int>(n);
-    } else if (opt == "--sync-ignore") {
-      if ((rc = number(0, kMaxCount, n)) < 0) cfg.knobs.sync_ignore = static_cast<int>(n);
-    } else if (opt == "--ram-checksum-fault") {
-      if ((rc = number(1, kMaxCount, n)) < 0) cfg.knobs.ram.checksum_fault.insert(static_cast<int>(n));
-    } else if (opt == "--ram-dump") {
-      if (!need(cfg.knobs.ram.dump_path)) return Usage("--ram-dump needs a file name");
-    } else if (opt == "--usbip") {
-      if ((rc = number(1, 65535, n)) < 0) {
-        cfg.port = static_cast<uint16_t>(n);
-        if (!cfg.adapter) cfg.adapter.emplace();
-        usbip = true;
-      }
-    } else if (opt == "--adapter") {
-      std::string name;
-      if (!need(name)) return Usage("--adapter needs a chip name");
-      const auto kind = vk::sim::AdapterByName(name);
-      if (!kind) return Usage("--adapter: '" + name + "' is none of ft232r, cp2102, ch340, pl2303");
-      if (!cfg.adapter) cfg.adapter.emplace();
-      cfg.adapter->kind = *kind;
-    } else if (opt == "--unplug-after") {
-      if ((rc = number(1, kMaxCount, n)) < 0) {
-        if (!cfg.adapter) cfg.adapter.emplace();
-        cfg.adapter->unplug_after = static_cast<uint64_t>(n);
-      }
-    } else if (opt == "--sync-junk" && !has_value) {
-      cfg.knobs.sync_junk = true;
-    } else if (opt == "--cts-high" && !has_value) {
-      cfg.line.cts_mode = vk::sim::CtsMode::High;
-      ++cts_modes;
-    } else if (opt == "--cts-stuck" && !has_value) {
-      cfg.line.cts_mode = vk::sim::CtsMode::Stuck;
-      ++cts_modes;
-    } else if (opt == "--no-cts" && !has_value) {
-      cfg.line.cts_mode = vk::sim::CtsMode::Never;
-      ++cts_modes;
-    } else {
-      return Usage("unknown option '" + std::string(argv[i]) + "'");
     }
-    if (rc >= 0) return rc;
+    if (name == "--version") {
+      std::printf("vksim %s\n", VK_VERSION);
+      return 0;
+    }
+    const Option* option = FindOption(name);
+    if (!option || (option->takes == Takes::Nothing && inline_value))
+      return Usage("unknown option '" + std::string(argv[i]) + "'");
+    std::string text;
+    if (option->takes != Takes::Nothing) {
+      if (inline_value) text = *inline_value;
+      else if (i + 1 < argc) text = argv[++i];
+      else return Usage(name + " needs " + std::string(option->needs));
+    }
+    long number = 0;
+    if (option->takes == Takes::Number && !ParseNumber(text, option->lo, option->hi, number))
+      return Usage(name + ": '" + text + "' is not a number from " + std::to_string(option->lo) + " to " +
+                   std::to_string(option->hi));
+    if (const std::string error = option->apply(args, number, text); !error.empty()) return Usage(error);
   }
-  if (cts_modes > 1) return Usage("--cts-high, --cts-stuck and --no-cts exclude each other");
-  if (cfg.adapter && !usbip) return Usage("--adapter and --unplug-after need --usbip PORT");
+  if (args.cts_modes > 1) return Usage("--cts-high, --cts-stuck and --no-cts exclude each other");
+  if (args.server.adapter && !args.usbip) return Usage("--adapter and --unplug-after need --usbip PORT");
   return -1;
 }
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace vk::sim {
 namespace {
@@ -59,7 +59,7 @@ bool RamLoader::Receive(uint8_t byte, std::vector<uint8_t>& reply, std::vector<s
     case Stage::DataLength:
       message_.push_back(byte);
       if (message_.size() == kLengthEnd) {
-        expected_ = std::max<size_t>(vk::bytes::Get16(&message_[1]), kLengthEnd);
+        expected_ = std::max<size_t>(vk::wire::Get16(&message_[1]), kLengthEnd);
         if (message_.size() == expected_) FinishMessage(reply, events);
         else stage_ = Stage::DataBody;
       }
@@ -88,19 +88,19 @@ bool RamLoader::Receive(uint8_t byte, std::vector<uint8_t>& reply, std::vector<s
 
 void RamLoader::FinishMessage(std::vector<uint8_t>& reply, std::vector<std::string>& events) {
   ++messages_;
-  uint8_t sum = vk::bytes::Sum8(message_);
+  uint8_t sum = vk::wire::Sum8(message_);
   if (knobs_.checksum_fault.count(messages_) != 0) ++sum;
 
   if (message_[0] == kStart) {
-    entry_ = vk::bytes::Get32(&message_[1]);
+    entry_ = vk::wire::Get32(&message_[1]);
     events.push_back("ram entry " + Hex8(entry_));
     stage_ = Stage::Closing;
   } else {
     if (message_.size() >= kDataHeader && message_[3] == kBlockData) {
-      const uint32_t address = vk::bytes::Get32(&message_[4]);
+      const uint32_t address = vk::wire::Get32(&message_[4]);
       const size_t words = (message_.size() - kDataHeader) / 4;
       for (size_t k = 0; k < words; ++k)
-        image_[address + static_cast<uint32_t>(k)] = vk::bytes::Get32(&message_[kDataHeader + 4 * k]);
+        image_[address + static_cast<uint32_t>(k)] = vk::wire::Get32(&message_[kDataHeader + 4 * k]);
       events.push_back("ram data " + Hex8(address) + " " + std::to_string(words));
     } else {
       events.push_back("ram message not stored (" + std::to_string(message_.size()) + " bytes)");

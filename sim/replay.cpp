@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace vk::sim {
 namespace {
@@ -56,8 +56,8 @@ bool ParseLine(std::string_view line, Entry& e) {
   }
   if ((e.kind != '>' && e.kind != '<' && e.kind != 'x') || line.size() != 4 || line[1] != ' ')
     return false;
-  const int hi = vk::bytes::HexDigit(line[2]);
-  const int lo = vk::bytes::HexDigit(line[3]);
+  const int hi = vk::wire::HexDigit(line[2]);
+  const int lo = vk::wire::HexDigit(line[3]);
   if (hi < 0 || lo < 0) return false;
   e.byte = static_cast<uint8_t>(hi * 16 + lo);
   return true;

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "link/telnet.h"
 #include "sim/board_line.h"
 #include "sim/front.h"
+#include "telnet/telnet.h"
 #include "sim/line.h"
 #include "sim/monitor.h"
 #include "sim/trace.h"

@@ -38,18 +38,17 @@
 //     vksim's defaults (150 ms).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "wire/trace_file.h"
 
 namespace vk::sim {
 
 class Trace {
  public:
-  Trace() = default;
-  ~Trace();
+  Trace() { file_.FlushEachLine(); }
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;
 
@@ -59,7 +58,7 @@ class Trace {
   // Also keeps every line in `lines` (for tests).
   void CaptureTo(std::vector<std::string>* lines) { capture_ = lines; }
   // Starts every line written to the file with its time (see above).
-  void StampTimes() { stamp_ = true; }
+  void StampTimes() { file_.StampTimes(); }
 
   void Byte(char direction, uint8_t byte);
   void Event(const std::string& text);
@@ -67,10 +66,8 @@ class Trace {
  private:
   void Write(const std::string& line);
 
-  std::FILE* file_ = nullptr;
+  wire::TraceFile file_;
   std::vector<std::string>* capture_ = nullptr;
-  bool stamp_ = false;
-  std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace vk::sim

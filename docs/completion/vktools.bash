@@ -4,12 +4,18 @@
 # program name; plain bash, it needs nothing from bash-completion itself.
 
 # The loaders' source names: lane files NAME.X0 without the extension, and
-# directories to descend into.
+# directories to descend into. The loaders open NAME.X0 as typed or
+# upper-cased, so a name is offered as its file is called, and what was
+# typed of it matches in either case ("b" offers BLINK for BLINK.X0); a
+# lower-case .x0 file is not offered, as no loader can open it.
 _vktools_sources() {
-  local cur=$1 f
+  local cur=$1 dir= f base
   compopt -o filenames 2>/dev/null
-  for f in "$cur"*.X0 "$cur"*.x0; do
-    [ -e "$f" ] && COMPREPLY+=("${f%.[Xx]0}")
+  [[ $cur == */* ]] && dir=${cur%/*}/
+  for f in "$dir"*.X0; do
+    [ -e "$f" ] || continue
+    base=${f%.X0}
+    [[ ${base^^} == "${cur^^}"* ]] && COMPREPLY+=("$base")
   done
   COMPREPLY+=($(compgen -d -- "$cur"))
 }
@@ -31,7 +37,7 @@ _vksim() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   COMPREPLY=()
   case $prev in
-    --flash|--trace|--ram-dump)
+    --flash|--trace|--ram-dump|--replay)
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -f -- "$cur"))
       return ;;
@@ -48,7 +54,8 @@ _vksim() {
     --idle-timeout --pace --latency --cts-delay --cts-drop-delay --fillers-7f --fillers-ff
     --echo-fault --checksum-fault --result --silent-after --stale --cts-high --cts-stuck
     --no-cts --sync-junk --sync-ignore --late-result --reply-checksum-fault --fail --autoboot
-    --autostart-status --corrupt --odd-entry --ram-checksum-fault --ram-dump --help" -- "$cur"))
+    --autostart-status --corrupt --odd-entry --ram-checksum-fault --ram-dump --replay --help
+    --version" -- "$cur"))
 }
 
 _vkports() {

@@ -28,7 +28,7 @@
 #include <cstdarg>
 #include <string_view>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace vk::fourlane {
 namespace {
@@ -60,7 +60,7 @@ bool ReadHex(std::string_view line, size_t pos, int width, uint32_t& value) {
   uint32_t v = 0;
   int digits = 0;
   while (digits < width && i < line.size()) {
-    const int d = bytes::HexDigit(line[i]);
+    const int d = wire::HexDigit(line[i]);
     if (d < 0) break;
     v = (v << 4) | static_cast<uint32_t>(d);
     ++digits;
@@ -109,13 +109,10 @@ std::string DataValueMessage(int lane) {
   return Format("ERROR: Something Wrong With Data Value In %s File\n", kLaneName[static_cast<size_t>(lane)]);
 }
 
-}  // namespace
 
-ParseStatus ParseLanes(const std::array<std::string, kLanes>& lines, LoadRecord& record, std::string& message) {
-  message.clear();
-  record.words.clear();
-
-  // Each lane from its '%' on (or from the character that should be one).
+// Each lane from its '%' on (or from the character that should be one): up
+// to a NUL, leading spaces dropped.
+std::array<std::string_view, kLanes> TrimLanes(const std::array<std::string, kLanes>& lines) {
   std::array<std::string_view, kLanes> lanes;
   for (size_t i = 0; i < lanes.size(); ++i) {
     std::string_view line(lines[i]);
@@ -123,86 +120,114 @@ ParseStatus ParseLanes(const std::array<std::string, kLanes>& lines, LoadRecord&
     const size_t start = line.find_first_not_of(' ');
     lanes[i] = start == std::string_view::npos ? std::string_view{} : line.substr(start);
   }
+  return lanes;
+}
 
+bool CheckHeaders(const std::array<std::string_view, kLanes>& lanes, std::string& message) {
   for (size_t i = 0; i < lanes.size(); ++i) {
     if (lanes[i].empty() || lanes[i][0] != kHeader) {
       message = Format("ERROR: First Character In %s Line Must Always Be %s\n", kLaneName[i], "%");
-      return ParseStatus::Error;
+      return false;
     }
   }
+  return true;
+}
 
+// The fields before the address, as the .X0 lane gives them (the lanes
+// agree on them by the time they are returned).
+struct RecordHead {
+  uint32_t block_length = 0;
+  uint32_t block_type = 0;
+  uint32_t address_length = 0;
+};
+
+bool ReadHead(const std::array<std::string_view, kLanes>& lanes, RecordHead& head, std::string& message) {
   // "Alwys" in the missing-field messages below is misspelt on purpose:
   // scripts match these messages as they have always been printed.
   std::array<uint32_t, kLanes> block_length{};
   if (!ReadField(lanes, kPosBlockLength, 2, "ERROR: There Must Alwys Be Two Block Length Characters In %s File\n",
                  "ERROR: Block Lengths Of %s File And %s File Must Be The Same\n", block_length, message))
-    return ParseStatus::Error;
+    return false;
 
   // The missing-type message names the block length: that is the wording
   // users of these files know.
   std::array<uint32_t, kLanes> block_type{};
   if (!ReadField(lanes, kPosBlockType, 1, "ERROR: There Must Alwys Be A Block Length Character In %s File\n",
                  "ERROR: Block Types Of %s File And %s File Must Be The Same\n", block_type, message))
-    return ParseStatus::Error;
+    return false;
   if (block_type[0] != kTypeData && block_type[0] != kTypeTermination) {
     message = Format("ERROR: Illegal LoadAddress Width %x In .X0...X3 File\n", block_type[0]);
-    return ParseStatus::Error;
+    return false;
   }
 
   // The checksum must be there; its value is not checked.
   std::array<uint32_t, kLanes> checksum{};
   if (!ReadField(lanes, kPosChecksum, 2, "ERROR: There Must Alwys Be A Checksum Character In %s File\n", nullptr,
                  checksum, message))
-    return ParseStatus::Error;
+    return false;
 
   std::array<uint32_t, kLanes> address_length{};
   if (!ReadField(lanes, kPosAddressLength, 1,
                  "ERROR: There Must Alwys Be A Length Of Load Address Character In %s File\n",
                  "ERROR: Address Lengths Of %s File And %s File Must Be The Same\n", address_length, message))
-    return ParseStatus::Error;
-  const uint32_t n = address_length[0];
-  if (n != 4 && n != 6 && n != 8) {
+    return false;
+  if (const uint32_t n = address_length[0]; n != 4 && n != 6 && n != 8) {
     message = Format("ERROR: Illegal LoadAddress Width %u In .X0...X3 File\n", n);
-    return ParseStatus::Error;
+    return false;
   }
+  head = {block_length[0], block_type[0], address_length[0]};
+  return true;
+}
 
-  // Only the .X0 address is read; the other lanes' address characters are
-  // passed over unread.
-  uint32_t address = 0;
-  if (!ReadHex(lanes[0], kPosAddress, static_cast<int>(n), address)) {
-    message = "ERROR: Something Wrong With LoadAddress In .X0...X3 File\n";
-    return ParseStatus::Error;
-  }
-  record.address = address;
-
-  if (block_type[0] == kTypeTermination) {
-    record.kind = LoadRecord::Kind::Termination;
-    return ParseStatus::Record;
-  }
-
-  record.kind = LoadRecord::Kind::Data;
-  const int data_chars = static_cast<int>(block_length[0]) - kFixedChars - static_cast<int>(n);
+// The data words: byte k of every lane, .X3 read first, make word k.
+bool AssembleWords(const std::array<std::string_view, kLanes>& lanes, const RecordHead& head,
+                   std::vector<uint32_t>& words, std::string& message) {
+  const int data_chars =
+      static_cast<int>(head.block_length) - kFixedChars - static_cast<int>(head.address_length);
   if (data_chars < 0 || data_chars % 2 != 0) {
     message = DataValueMessage(3);
-    return ParseStatus::Error;
+    return false;
   }
-  const int words = data_chars / 2;
-  const size_t data_pos = kPosAddress + n;
-  record.words.reserve(static_cast<size_t>(words));
-  for (int k = 0; k < words; ++k) {
+  const int count = data_chars / 2;
+  const size_t data_pos = kPosAddress + head.address_length;
+  words.reserve(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) {
     uint32_t word = 0;
     for (int lane = kLanes - 1; lane >= 0; --lane) {
       uint32_t byte = 0;
       if (!ReadHex(lanes[static_cast<size_t>(lane)], data_pos + 2 * static_cast<size_t>(k), 2, byte)) {
         message = DataValueMessage(lane);
-        record.words.clear();
-        return ParseStatus::Error;
+        words.clear();
+        return false;
       }
       word |= byte << (8 * lane);
     }
-    record.words.push_back(word);
+    words.push_back(word);
   }
-  return ParseStatus::Record;
+  return true;
+}
+
+}  // namespace
+
+ParseStatus ParseLanes(const std::array<std::string, kLanes>& lines, LoadRecord& record, std::string& message) {
+  message.clear();
+  record.words.clear();
+  const std::array<std::string_view, kLanes> lanes = TrimLanes(lines);
+  RecordHead head;
+  if (!CheckHeaders(lanes, message) || !ReadHead(lanes, head, message)) return ParseStatus::Error;
+
+  // Only the .X0 address is read; the other lanes' address characters are
+  // passed over unread.
+  if (!ReadHex(lanes[0], kPosAddress, static_cast<int>(head.address_length), record.address)) {
+    message = "ERROR: Something Wrong With LoadAddress In .X0...X3 File\n";
+    return ParseStatus::Error;
+  }
+  if (head.block_type == kTypeTermination) {
+    record.kind = LoadRecord::Kind::Termination;
+    return ParseStatus::Record;
+  }
+  record.kind = LoadRecord::Kind::Data;
+  return AssembleWords(lanes, head, record.words, message) ? ParseStatus::Record : ParseStatus::Error;
 }
 
 bool ReadLaneLine(FILE* file, std::string& line) {

@@ -2,10 +2,15 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "frame/cmdline.h"
+#include "frame/letter_case.h"
+#include "frame/messages.h"
 #include "frame/settings.h"
 #include "link/clock.h"
 
@@ -43,14 +48,34 @@ std::string LaneFileName(const SourceName& name, int lane) {
   return name.upper + extension;
 }
 
-void OpenLaneFiles(const SourceName& name, LaneFiles& files) {
+std::string CannotOpenReason(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return "there is no such file";
+  if (ec) return ec.message();
+  if (status.type() == fs::file_type::directory) return "it is a directory";
+  if (status.type() != fs::file_type::regular) return "it is not a regular file (a FIFO, socket or device)";
+  errno = 0;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    std::fclose(file);
+    return "it could not be opened";
+  }
+  return errno == EACCES ? "you may not read it (permission denied)" : std::strerror(errno);
+}
+
+void RefuseFile(const std::string& program, const std::string& path) {
+  frame::PrintCantOpenFile(path.c_str());
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s: %s\n", program.c_str(), path.c_str(), CannotOpenReason(path).c_str());
+  EndRun(kExitFailure, Leave::Direct);
+}
+
+void OpenLaneFiles(const std::string& program, const SourceName& name, LaneFiles& files) {
   for (int lane = 0; lane < kLanes; ++lane) {
     const std::string file_name = LaneFileName(name, lane);
     FILE* file = frame::OpenRegularFile(file_name, "rb");
-    if (!file) {
-      std::printf("\nCan't Open File %s\n", file_name.c_str());
-      EndRun(kExitFailure, Leave::Direct);
-    }
+    if (!file) RefuseFile(program, file_name);
     std::printf("Loading File: %s\n", file_name.c_str());
     files.files[static_cast<size_t>(lane)] = file;
   }

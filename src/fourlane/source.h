@@ -31,10 +31,17 @@ void SettleSourceName(SourceName& name);
 // the two are the same file).
 std::string LaneFileName(const SourceName& name, int lane);
 
+// Why a file cannot be opened, in words for standard error: missing, no
+// regular file, no read permission.
+std::string CannotOpenReason(const std::string& path);
+
+// Prints "\nCan't Open File %s\n", the reason on standard error (led by the
+// program's name), and ends the run directly with 2.
+[[noreturn]] void RefuseFile(const std::string& program, const std::string& path);
+
 // Opens the four lane files in lane order, printing "Loading File: %s\n"
-// for each, or "\nCan't Open File %s\n" for the first that cannot be opened
-// and ending the run directly with 2.
-void OpenLaneFiles(const SourceName& name, LaneFiles& files);
+// for each; the first that cannot be opened is refused (RefuseFile).
+void OpenLaneFiles(const std::string& program, const SourceName& name, LaneFiles& files);
 
 // The progress line while records go out: the address of the record.
 void ShowProgress(uint32_t address);

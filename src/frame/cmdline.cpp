@@ -1,15 +1,9 @@
 #include "frame/cmdline.h"
 
-#include <cctype>
+#include "frame/letter_case.h"
+#include "link/port_names.h"
 
 namespace vk::frame {
-
-std::string UpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
 
 ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::string_view>& args,
                           Settings& settings) {
@@ -23,13 +17,13 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
     }
     if (!arg.empty() && arg[0] == '-') {
       const char letter =
-          arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';
+          arg.size() > 1 ? ToLower(arg[1]) : '\0';
       const std::string_view rest = arg.size() > 2 ? arg.substr(2) : std::string_view{};
       switch (letter) {
         case 'c': {
           int port = settings.port;
           size_t pos = 0;
-          if (ScanDecimal(rest, pos, port) == ScanResult::Matched) settings.port = CorrectPort(port);
+          if (ScanDecimal(rest, pos, port) == ScanResult::Matched) settings.port = link::NormalisePortNumber(port);
           out.settings_changed = true;
           break;
         }

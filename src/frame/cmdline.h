@@ -34,7 +34,4 @@ struct ScanOutcome {
 ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::string_view>& args,
                           Settings& settings);
 
-// Letters a to z become A to Z; nothing else changes.
-std::string UpperCase(std::string_view text);
-
 }  // namespace vk::frame

@@ -12,6 +12,7 @@
 
 #include "frame/cmdline.h"
 #include "frame/exchange.h"
+#include "frame/messages.h"
 #include "link/clock.h"
 #include "link/connect.h"
 #include "link/diagnose.h"
@@ -99,7 +100,7 @@ void CheckBeforePort(const Frame& frame) {
         EndRun(kExitFailure, Leave::Direct);
       }
       if (frame.new_name.size() > static_cast<size_t>(kMaxTargetName)) {
-        std::printf("\nName %s Is Longer Than 15 Characters\n", frame.new_name.c_str());
+        PrintNameTooLong(frame.new_name.c_str());
         EndRun(kExitFailure, Leave::Direct);
       }
       break;

@@ -24,8 +24,8 @@ inline void PrintEchoError(const EchoErrorStyle& style, uint8_t sent, uint8_t re
   std::printf(" RECEIVED DATA:0x%02x%s", received, style.after);
 }
 
-inline void PrintUnknownResult(const char* before, const char* after) {
-  std::printf("%sERROR: UNKNOWN RESULT CODE RECEIVED%s", before, after);
+inline void PrintUnknownResult(const char* before, const char* after, std::FILE* out = stdout) {
+  std::fprintf(out, "%sERROR: UNKNOWN RESULT CODE RECEIVED%s", before, after);
 }
 
 inline void PrintUnknownResultCode(const char* before, uint8_t result, const char* after) {
@@ -35,6 +35,12 @@ inline void PrintUnknownResultCode(const char* before, uint8_t result, const cha
 inline void PrintTargetChecksumError(const char* before, const char* after) {
   std::printf("%sTARGET COMMUNICATION CHECKSUM ERROR%s", before, after);
 }
+
+// A program name the board's file system cannot hold.
+inline void PrintNameTooLong(const char* name) { std::printf("\nName %s Is Longer Than 15 Characters\n", name); }
+
+// An input file that cannot be opened (or is no regular file).
+inline void PrintCantOpenFile(const char* name) { std::printf("\nCan't Open File %s\n", name); }
 
 inline void PrintNotPresent(const char* before, const char* name) {
   std::printf("%sProgram Name %s Is Not Present On Target\n", before, name);

@@ -14,6 +14,9 @@
 #include <array>
 #include <filesystem>
 
+#include "frame/letter_case.h"
+#include "link/port_names.h"
+
 namespace vk::frame {
 namespace {
 
@@ -123,27 +126,25 @@ ScanResult ScanDecimal(std::string_view text, size_t& pos, int& out) {
   return ScanResult::Matched;
 }
 
-int CorrectPort(int port) { return (port < 1 || port > 4) ? 1 : port; }
-
 char CorrectMode(char mode) {
-  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(mode)));
+  const char lower = ToLower(mode);
   return (lower == 's' || lower == 'f') ? lower : 's';
 }
 
 bool ValidateSettings(Settings& settings, bool has_mode) {
   bool corrected = false;
-  if (settings.port != CorrectPort(settings.port)) {
-    settings.port = CorrectPort(settings.port);
+  if (const int port = link::NormalisePortNumber(settings.port); settings.port != port) {
+    settings.port = port;
     corrected = true;
   }
-  if (settings.baud != 38400 && settings.baud != 115200) {
-    settings.baud = 115200;
+  if (settings.baud != link::kBaudLow && settings.baud != link::kBaudHigh) {
+    settings.baud = link::kBaudHigh;
     corrected = true;
   }
   if (has_mode) {
     // Lower-casing alone is no correction: a stored "F" is read as fast
     // mode and the file is left as it is.
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(settings.mode)));
+    const char lower = ToLower(settings.mode);
     settings.mode = CorrectMode(settings.mode);
     if (settings.mode != lower) corrected = true;
   }

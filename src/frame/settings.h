@@ -12,11 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "link/backend.h"
+
 namespace vk::frame {
 
 struct Settings {
   int port = 1;
-  int baud = 115200;
+  int baud = link::kBaudHigh;
   char mode = 's';  // flash loader only: 's' save, 'f' fast
 };
 
@@ -39,8 +41,6 @@ ScanResult ScanDecimal(std::string_view text, size_t& pos, int& out);
 // Corrects values out of range; true when anything was corrected.
 bool ValidateSettings(Settings& settings, bool has_mode);
 
-// A port number as the option and the file take it: 1..4, else 1.
-int CorrectPort(int port);
 // A mode letter lower-cased; anything but 's' and 'f' is 's'.
 char CorrectMode(char mode);
 

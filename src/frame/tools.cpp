@@ -1,5 +1,7 @@
 #include "frame/tools.h"
 
+#include "frame/letter_case.h"
+
 #include <array>
 
 namespace vk::frame {
@@ -52,9 +54,7 @@ static_assert(RowsInToolOrder(), "one row per program, in the order of enum Tool
 const ToolTraits& Traits(Tool tool) { return kTools[static_cast<size_t>(tool)]; }
 
 std::string ProgramName(const ToolTraits& traits) {
-  std::string name(traits.name);
-  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return name;
+  return LowerCase(traits.name);
 }
 
 }  // namespace vk::frame

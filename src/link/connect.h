@@ -25,8 +25,6 @@ namespace vk::link {
 
 constexpr uint8_t kSyncByte = 0x7F;      // every program but the RAM loader
 constexpr uint8_t kRamSyncByte = 0x0F;   // the RAM loader
-constexpr int kBaudLow = 38400;
-constexpr int kBaudHigh = 115200;
 constexpr int kSyncAttemptsPerTry = 2;
 constexpr int kSyncPauseMs = 50;
 constexpr int kRtsPauseMs = 50;

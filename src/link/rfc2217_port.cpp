@@ -26,7 +26,7 @@
 #include "link/backend.h"
 #include "link/clock.h"
 #include "link/socket_shim.h"
-#include "link/telnet.h"
+#include "telnet/telnet.h"
 
 namespace vk::link {
 namespace {

@@ -4,27 +4,13 @@
 
 namespace vk::link {
 
-WireTrace::WireTrace(const std::string& path, const std::string& header) : file_(std::fopen(path.c_str(), "w")) {
-  if (file_) Event(header);
+WireTrace::WireTrace(const std::string& path, const std::string& header) {
+  file_.StampTimes();
+  if (file_.Open(path)) Event(header);
 }
 
 WireTrace::~WireTrace() {
-  if (!file_) return;
-  Event("close");
-  std::fclose(file_);
-}
-
-long WireTrace::Micros() const {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - opened_).count());
-}
-
-void WireTrace::Event(const std::string& text) {
-  if (file_) std::fprintf(file_, "%ld # %s\n", Micros(), text.c_str());
-}
-
-void WireTrace::Byte(char direction, uint8_t byte) {
-  if (file_) std::fprintf(file_, "%ld %c %02X\n", Micros(), direction, byte);
+  if (file_.ok()) Event("close");
 }
 
 namespace {

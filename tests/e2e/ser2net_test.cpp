@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,22 +31,51 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-// From /proc/net/tcp: a probing connection would make ser2net open its connector.
+// From /proc/net/tcp and tcp6, on loopback or every address: a probing
+// connection would make ser2net open its connector.
 bool Listening(int port) {
-  char want[32];
-  std::snprintf(want, sizeof want, "0100007F:%04X", port);
-  std::ifstream in("/proc/net/tcp");
-  std::string slot, local, remote, state, rest;
-  while (in >> slot >> local >> remote >> state && std::getline(in, rest))
-    if (local == want && state == "0A") return true;
+  char want[8];
+  std::snprintf(want, sizeof want, ":%04X", port);
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string slot, local, remote, state, rest;
+    while (in >> slot >> local >> remote >> state && std::getline(in, rest)) {
+      const std::string address = local.substr(0, local.find(':'));
+      const bool ours = address == "0100007F" || address.find_first_not_of('0') == std::string::npos;
+      if (ours && local.ends_with(want) && state == "0A") return true;
+    }
+  }
   return false;
+}
+
+// The tests' configuration: no character delay, no Nagle, no TCP wrapper
+// files, a TCP connector to vksim.
+std::string ProxyYaml(int port, int device_port) {
+  char yaml[512];
+  std::snprintf(yaml, sizeof yaml,
+                "%%YAML 1.1\n---\nconnection: &board\n"
+                "  accepter: telnet(rfc2217),tcp(nodelay,tcpd=off),127.0.0.1,%d\n"
+                "  connector: telnet(rfc2217),tcp(nodelay),127.0.0.1,%d\n"
+                "  options:\n    chardelay: false\n",
+                port, device_port);
+  return yaml;
+}
+
+// The README's configuration as it stands, but for its port and device.
+std::string ReadmeYaml(int port, const std::string& device) {
+  const std::string readme = ReadFile(std::string(VK_SOURCE_DIR) + "/README.md");
+  std::smatch m;
+  const std::regex block("### A board behind ser2net[\\s\\S]*?```yaml\n([\\s\\S]*?)```");
+  if (!std::regex_search(readme, m, block)) return "no yaml block under the README's ser2net heading";
+  std::string yaml = std::regex_replace(m[1].str(), std::regex(",3001\n"), "," + std::to_string(port) + "\n");
+  return std::regex_replace(yaml, std::regex("/dev/ttyUSB0"), device);
 }
 
 // ser2net in the foreground (-n -d: log on stdout), no UUCP locks (-u). A shell
 // finds it (sbin may not be on PATH), names the port as SimProcess expects and
 // becomes ser2net, killed at the end of its use or with the tests. No ser2net:
 // a failure, not a skip (a message without newline, which SimProcess shows).
-std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, int device_port) {
+std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, const std::function<std::string(int)>& yaml) {
   static std::mt19937 pick(std::random_device{}());
   const std::string script =
       "PATH=$PATH:/usr/sbin:/usr/local/sbin:/sbin; command -v ser2net >/dev/null || { printf 'ser2net is not "
@@ -55,20 +85,17 @@ std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, int device_port) {
   for (int attempt = 0; attempt < 3; ++attempt) {  // another may take the port meanwhile
     const int port = 20000 + static_cast<int>(pick() % 12000);
     if (Listening(port)) continue;
-    char yaml[512];  // no character delay, no Nagle, no TCP wrapper files
-    std::snprintf(yaml, sizeof yaml,
-                  "%%YAML 1.1\n---\nconnection: &board\n"
-                  "  accepter: telnet(rfc2217),tcp(nodelay,tcpd=off),127.0.0.1,%d\n"
-                  "  connector: telnet(rfc2217),tcp(nodelay),127.0.0.1,%d\n"
-                  "  options:\n    chardelay: false\n",
-                  port, device_port);
-    WriteFile(dir.File("ser2net.yaml"), yaml);
+    WriteFile(dir.File("ser2net.yaml"), yaml(port));
     auto ser2net = std::make_unique<SimProcess>(
         std::vector<std::string>{"/bin/sh", "-c", script, dir.File("ser2net.yaml"), std::to_string(port)}, true);
     if (WaitUntil([&] { return Listening(port) || ser2net->Wait(0) != -1; }, 5000) && Listening(port)) return ser2net;
     log += ser2net->Output();
   }
   throw std::runtime_error("ser2net did not start: " + log);
+}
+
+std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, int device_port) {
+  return StartSer2net(dir, [&](int port) { return ProxyYaml(port, device_port); });
 }
 
 struct Step {
@@ -168,6 +195,35 @@ TEST(Ser2netTest, RefusalsEndTheOpen) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_LT(r.elapsed_ms, 5000);
   }
+}
+
+// The README's configuration, read by Debian's ser2net from a file of that
+// shape, serves a port the tools open; a pseudo-terminal stands in for the
+// USB adapter, so no CTS ever comes and the run ends by its time limit.
+// The README names the file Debian's service reads.
+TEST(Ser2netTest, ReadmeConfigurationServesThePort) {
+  const std::string defaults = ReadFile("/etc/default/ser2net");
+  EXPECT_NE(defaults.find("CONFFILE=\"/etc/ser2net.yaml\""), std::string::npos) << defaults;
+  EXPECT_NE(ReadFile(std::string(VK_SOURCE_DIR) + "/README.md").find("reads `/etc/ser2net.yaml`"), std::string::npos);
+
+  int master = -1, device = -1;
+  ASSERT_EQ(openpty(&master, &device, nullptr, nullptr, nullptr), 0);
+  TempDir dir;
+  const std::string name = ttyname(device);
+  const auto ser2net = StartSer2net(dir, [&](int port) { return ReadmeYaml(port, name); });
+  const RunResult r = RunProgram({BinDir() + "/vklist"},
+                                 [&] {
+                                   auto env = ToolEnv(ser2net->Url());
+                                   env["VK_CONNECT_TIMEOUT"] = "1";
+                                   return env;
+                                 }(),
+                                 dir.path(), "", 10000);
+  close(master);
+  close(device);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("\\**\nConnectTarget\\(\\): Time-Out, Target Did Not Answer "
+                                                 "Within 1 Seconds\n")))
+      << r.out << ser2net->Output();
+  EXPECT_EQ(r.exit_code, 2);
 }
 
 }  // namespace

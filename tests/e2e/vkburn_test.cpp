@@ -304,6 +304,7 @@ struct LocalCase {
   std::string input;
   std::vector<int> lanes;  // lane files that exist
   std::string out_after_banner;
+  std::string err = {};  // standard error
 };
 
 void PrintTo(const LocalCase& c, std::ostream* os) { *os << c.title; }
@@ -321,6 +322,7 @@ TEST_P(BurnLocal, RefusedBeforeThePortIsOpened) {
   EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n" +
                        c.out_after_banner);
   EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, c.err);
   EXPECT_EQ(rig.Trace().find("# connect"), std::string::npos);
 }
 
@@ -328,8 +330,10 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, BurnLocal,
     ::testing::Values(
         LocalCase{"missing_x3", {"prog"}, "", {0, 1, 2},
-                  "Loading File: PROG.X0\nLoading File: PROG.X1\nLoading File: PROG.X2\n\nCan't Open File PROG.X3\n"},
-        LocalCase{"missing_x0", {"prog"}, "", {1, 2, 3}, "\nCan't Open File PROG.X0\n"},
+                  "Loading File: PROG.X0\nLoading File: PROG.X1\nLoading File: PROG.X2\n\nCan't Open File PROG.X3\n",
+                  "vkburn: PROG.X3: there is no such file\n"},
+        LocalCase{"missing_x0", {"prog"}, "", {1, 2, 3}, "\nCan't Open File PROG.X0\n",
+                  "vkburn: PROG.X0: there is no such file\n"},
         LocalCase{"extension", {"prog.x0"}, "", {0, 1, 2, 3}, "\nFilename Extension Is Not Allowed"},
         LocalCase{"dot_in_directory", {"../x/prog"}, "", {0, 1, 2, 3}, "\nFilename Extension Is Not Allowed"},
         LocalCase{"prompted_extension", {}, "prog.X0 rest\n", {0, 1, 2, 3},
@@ -346,16 +350,31 @@ INSTANTIATE_TEST_SUITE_P(
                   "File To Load : \n\nSource Name Longer Than 256 Characters Is Not Allowed\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
-TEST(BurnSource, AFifoInPlaceOfTheX0FileIsAFileThatCannotBeOpened) {
-  BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
-  std::remove(rig.File("PROG.X0").c_str());
-  ASSERT_EQ(mkfifo(rig.File("PROG.X0").c_str(), 0600), 0);
-  const RunResult r = rig.Run({"prog"});
-  EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
-                   "\nCan't Open File PROG.X0\n");
-  EXPECT_EQ(r.exit_code, 2);
+// A FIFO, or a file the user may not read, in place of a lane file is a
+// file that cannot be opened; standard error says why.
+TEST(BurnSource, LaneFilesThatCannotBeOpenedSayWhy) {
+  for (const int lane : {0, 2}) {
+    if (lane == 2 && geteuid() != 0) continue;  // only root can become nobody (and reads anything itself)
+    BurnRig rig;
+    WriteProgram(rig.File("PROG"), kProgram, &kStart);
+    const std::string name = "PROG.X" + std::to_string(lane);
+    if (lane == 0) {
+      std::remove(rig.File(name).c_str());
+      ASSERT_EQ(mkfifo(rig.File(name).c_str(), 0600), 0);
+    } else {
+      chmod(rig.File(name).c_str(), 0);
+      chmod(rig.dir().path().c_str(), 0777);
+    }
+    const RunResult r =
+        RunProgram({rig.tool(), "prog"}, ToolEnv(rig.Url()), rig.dir().path(), "", 20000, lane == 0 ? -1 : NobodyUid());
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.out, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n" +
+                         std::string(lane == 0 ? "" : "Loading File: PROG.X0\nLoading File: PROG.X1\n") +
+                         "\nCan't Open File " + name + "\n");
+    EXPECT_EQ(r.err, "vkburn: " + name + (lane == 0 ? ": it is not a regular file (a FIFO, socket or device)\n"
+                                                    : ": you may not read it (permission denied)\n"));
+    EXPECT_EQ(r.exit_code, 2);
+  }
 }
 
 TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {

@@ -24,6 +24,32 @@ done
 bash -c '. "$1"; complete -p vkburn vksim vkports' _ "$p/share/bash-completion/completions/vkburn" >/dev/null \
   || fail "the completion file does not define the completions"
 
+# What the installed completion offers, one word a line, in a directory
+# with lane files: completes DIR WORD... (the last word is the one completed).
+completes() {
+  local dir=$1
+  shift
+  (cd "$dir" && bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    fn=_vktools; [ "$1" = vksim ] && fn=_vksim; $fn "$1"; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$p/share/bash-completion/completions/vktools" "$@" | sort | tr '\n' ' ')
+}
+lanes=$tmp/lanes
+mkdir -p "$lanes/sub"
+touch "$lanes"/BLINK.X{0,1,2,3} "$lanes"/lower.x{0,1,2,3} "$lanes/sub/LAMP.X0" "$lanes/rec.trace"
+while IFS='|' read -r words want; do
+  eval "set -- $words"  # "" stands for an empty word
+  got=$(completes "$lanes" "$@")
+  [ "$got" = "$want" ] || fail "completion of '$words': got '$got', want '$want'"
+done <<'ROWS'
+vkburn b|BLINK 
+vkram ""|BLINK sub 
+vkburn sub/l|sub/LAMP 
+vkburn low| 
+vksim --replay r|rec.trace 
+vksim --vers|--version 
+ROWS
+[ "$("$p/bin/vksim" --version)" = "vksim $version" ] || fail "vksim --version"
+
 out=$("$p/bin/vkports" --help) || fail "vkports --help exited with $?"
 grep -q '^usage: vkports' <<<"$out" || fail "vkports --help: $out"
 [ "$("$p/bin/vkports" --version)" = "vkports $version" ] || fail "vkports --version"
@@ -36,6 +62,15 @@ set -e
 [ $rc -eq 0 ] || fail "vklist -H exited with $rc"
 grep -q '^Usage: VKLIST \[-C<n>\]' <<<"$out" || fail "vklist -H: $out"
 echo "installed into a temporary prefix: ${#programs[@]} programs, man pages, completions, README"
+
+# The install section's build on a machine without GoogleTest: it configures,
+# and only the programs are built.
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+"$cmake" -S "$source_dir" -B "$tmp/no-gtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$tmp/no-gtest.log" 2>&1 \
+  || { cat "$tmp/no-gtest.log"; fail "configuring without GoogleTest"; }
+grep -q '^VK_TESTS:BOOL=OFF$' "$tmp/no-gtest/CMakeCache.txt" || fail "tests enabled without GoogleTest"
+[ ! -e "$tmp/no-gtest/tests" ] || fail "a tests directory was configured without GoogleTest"
+echo "configured without GoogleTest: the programs only"
 
 if ! command -v dpkg-deb >/dev/null; then
   echo "skipping the Debian package: dpkg-deb not found"

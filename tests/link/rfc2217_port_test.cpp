@@ -20,7 +20,7 @@
 
 #include "link/backend.h"
 #include "link/link.h"
-#include "link/telnet.h"
+#include "telnet/telnet.h"
 #include "pty_pair.h"
 #include "support/process.h"
 

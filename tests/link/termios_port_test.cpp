@@ -175,7 +175,9 @@ TEST_F(TermiosPortTest, ReadTimesOutOnASilentLineAndReturnsEarlyOnData) {
 TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
   Open();
   // Two bursts 50 ms apart fill the first five places; the sixth byte does
-  // not come, so the read ends one time-out after the last byte.
+  // not come, so the read ends one time-out after the last byte. The clock
+  // starts before the first burst can be sent.
+  auto start = Clock::now();
   std::thread bursts([this] {
     (void)pty_.Send({0x10, 0x20, 0x30});
     usleep(50 * 1000);
@@ -183,7 +185,6 @@ TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
   });
   Bytes buf(6, 0xEE);
   size_t got = 0;
-  auto start = Clock::now();
   const int e = port_->Read(buf.data(), buf.size(), 200, got);
   const long took = MsSince(start);
   bursts.join();

@@ -4,7 +4,7 @@
 
 #include "fourlane/filedate.h"
 #include "fourlane/message.h"
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 using namespace vk::fourlane;
 
@@ -15,9 +15,9 @@ TEST(DataMessage, OneWordRecordAsOnTheWire) {
   std::vector<uint8_t> m;
   BuildDataMessage(0x02, r, m);
   EXPECT_EQ(m, (std::vector<uint8_t>{0x02, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11, 0x22, 0x33, 0x44}));
-  EXPECT_EQ(vk::bytes::Sum8(m), 0xC1);
+  EXPECT_EQ(vk::wire::Sum8(m), 0xC1);
   BuildDataMessage(0x00, r, m);  // the RAM loader's command byte
-  EXPECT_EQ(vk::bytes::Sum8(m), 0xBF);
+  EXPECT_EQ(vk::wire::Sum8(m), 0xBF);
 }
 
 TEST(DataMessage, LengthCountsTheWholeMessage) {
@@ -37,9 +37,9 @@ TEST(AddressMessage, StartAddressMostSignificantFirst) {
   std::vector<uint8_t> m;
   BuildAddressMessage(0x01, 0x00809C00, m);
   EXPECT_EQ(m, (std::vector<uint8_t>{0x01, 0x00, 0x80, 0x9C, 0x00}));
-  EXPECT_EQ(vk::bytes::Sum8(m), 0x1D);
+  EXPECT_EQ(vk::wire::Sum8(m), 0x1D);
   BuildAddressMessage(0x05, 0x00809C00, m);
-  EXPECT_EQ(vk::bytes::Sum8(m), 0x21);
+  EXPECT_EQ(vk::wire::Sum8(m), 0x21);
 }
 
 TEST(FileDate, TimeTextHasTheStandardLayout) {

@@ -3,7 +3,7 @@
 // escaping and the trace.
 #include <gtest/gtest.h>
 
-#include "link/telnet.h"
+#include "telnet/telnet.h"
 #include "sim/session.h"
 
 namespace tn = vk::telnet;

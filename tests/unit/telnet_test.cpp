@@ -1,6 +1,6 @@
 // The Telnet / COM-PORT-OPTION codec: decoding received streams, encoding
 // commands and data, and the two directions against each other.
-#include "link/telnet.h"
+#include "telnet/telnet.h"
 
 #include <gtest/gtest.h>
 

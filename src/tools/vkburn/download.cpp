@@ -6,7 +6,7 @@
 #include "fourlane/message.h"
 #include "fourlane/source.h"
 #include "frame/exchange.h"
-#include "link/bytes.h"
+#include "wire/bytes.h"
 #include "link/ending.h"
 
 namespace vk::vkburn {
@@ -86,14 +86,14 @@ void LoadData(link::Link& link, const fourlane::LoadRecord& record, Mode mode, s
   fourlane::ShowProgress(record.address);
   if (mode == Mode::Save) SendEchoed(link, message);
   else SendBlock(link, message, echo);
-  ExpectChecksum(link, bytes::Sum8(message), "\n\n", "\n\n");
+  ExpectChecksum(link, wire::Sum8(message), "\n\n", "\n\n");
   ExpectAccepted(link, "\nTarget Flash Memory Full\n");
 }
 
 void LoadStartAddress(link::Link& link, uint32_t address, std::vector<uint8_t>& message) {
   fourlane::BuildAddressMessage(kCmdLoadStartAddress, address, message);
   SendEchoed(link, message);
-  ExpectChecksum(link, bytes::Sum8(message), "\n\n", "\n\n");
+  ExpectChecksum(link, wire::Sum8(message), "\n\n", "\n\n");
   ExpectAccepted(link, "\n\nERROR: PROGRAM START ADDRESS WAS NOT CORRECTLY\n\n");
 }
 

@@ -10,6 +10,7 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/frame.h"
+#include "frame/messages.h"
 #include "frame/settings.h"
 
 namespace vk::vkburn {
@@ -18,12 +19,9 @@ namespace {
 [[noreturn]] void Refuse() { link::EndRun(link::kExitFailure, link::Leave::Direct); }
 
 // The .X0 file's modification time in local time.
-fourlane::FileDate X0FileDate(const std::string& x0_name) {
+fourlane::FileDate X0FileDate(const std::string& program, const std::string& x0_name) {
   FILE* file = frame::OpenRegularFile(x0_name, "rb");
-  if (!file) {
-    std::printf("\nCan't Open File %s\n", x0_name.c_str());
-    Refuse();
-  }
+  if (!file) fourlane::RefuseFile(program, x0_name);
   struct stat st {};
   const bool stated = fstat(fileno(file), &st) == 0;
   std::fclose(file);
@@ -52,12 +50,12 @@ link::RunEnd Burn(frame::Frame& frame) {
   // The board is sent the name as given, a directory part included; it
   // keeps no longer names.
   if (source.upper.size() > static_cast<size_t>(frame::kMaxTargetName)) {
-    std::printf("\nName %s Is Longer Than 15 Characters\n", source.upper.c_str());
+    frame::PrintNameTooLong(source.upper.c_str());
     Refuse();
   }
-  const fourlane::FileDate date = X0FileDate(fourlane::LaneFileName(source, 0));
+  const fourlane::FileDate date = X0FileDate(frame.program, fourlane::LaneFileName(source, 0));
   fourlane::LaneFiles files;
-  fourlane::OpenLaneFiles(source, files);
+  fourlane::OpenLaneFiles(frame.program, source, files);
 
   link::Link& link = frame::ConnectFrame(frame);
   const Mode mode = frame.settings.mode == 'f' ? Mode::Fast : Mode::Save;

@@ -1,7 +1,8 @@
 #include "tools/vkcheck/report.h"
 
 #include "frame/exchange.h"
-#include "link/bytes.h"
+#include "frame/messages.h"
+#include "wire/bytes.h"
 
 namespace vk::vkcheck {
 namespace {
@@ -13,7 +14,7 @@ void PrintAutostart(std::FILE* out, uint8_t status) {
   if (status == kAutostartChecksumError)
     std::fprintf(out, "\nAutostart Descriptor Checksum Error On Target\n\n");
   else if (status != kAutostartSound)
-    std::fprintf(out, "\nERROR: UNKNOWN RESULT CODE RECEIVED\n\n");
+    frame::PrintUnknownResult("\n", "\n\n", out);
 }
 
 void PrintNumbers(std::FILE* out, const Report& r) {
@@ -48,8 +49,8 @@ void ReportReader::Add(uint8_t byte) {
       header_[field_++] = byte;
       if (field_ == header_.size()) {
         report_.file_count = header_[0];
-        report_.common_size = bytes::Get32(&header_[1]);
-        report_.free_size = bytes::Get32(&header_[5]);
+        report_.common_size = wire::Get32(&header_[1]);
+        report_.free_size = wire::Get32(&header_[5]);
         step_ = Step::NameOrEnd;
       }
       return;

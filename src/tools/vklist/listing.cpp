@@ -1,6 +1,6 @@
 #include "tools/vklist/listing.h"
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace vk::vklist {
 namespace {
@@ -60,7 +60,7 @@ void DirectoryReply::Add(uint8_t byte) {
           entry_.type = fields_[0];
           entry_.date = {fields_[1], fields_[2], fields_[3]};
           entry_.time = {fields_[4], fields_[5], fields_[6]};
-          entry_.size = bytes::Get32(&fields_[7]);
+          entry_.size = wire::Get32(&fields_[7]);
           directory_.entries.push_back(std::move(entry_));
         }
         entry_ = {};
@@ -80,7 +80,7 @@ void DirectoryReply::Add(uint8_t byte) {
       Keep(byte);
       fields_[field_++] = byte;
       if (field_ == 4) {
-        if (!overflow_) directory_.free_bytes = bytes::Get32(fields_.data());
+        if (!overflow_) directory_.free_bytes = wire::Get32(fields_.data());
         step_ = Step::Trailing;
       }
       return;

@@ -6,7 +6,7 @@
 #include "fourlane/source.h"
 #include "frame/exchange.h"
 #include "frame/messages.h"
-#include "link/bytes.h"
+#include "wire/bytes.h"
 #include "link/ending.h"
 
 namespace vk::vkram {
@@ -36,7 +36,7 @@ bool DownloadRecord(link::Link& link, fourlane::LaneFiles& files, Download& down
 
   if (record.kind == fourlane::LoadRecord::Kind::Termination) {
     fourlane::BuildAddressMessage(kCmdStart, record.address, download.message);
-    const uint8_t checksum = bytes::Sum8(download.message);
+    const uint8_t checksum = wire::Sum8(download.message);
     SendAll(link, download.message);
     const uint8_t reply = frame::ReceiveByte(link);
     link.Transmit(kClosingByte);
@@ -51,7 +51,7 @@ bool DownloadRecord(link::Link& link, fourlane::LaneFiles& files, Download& down
   fourlane::BuildDataMessage(kCmdData, record, download.message);
   fourlane::ShowProgress(record.address);
   SendAll(link, download.message);
-  if (frame::ReceiveByte(link) != bytes::Sum8(download.message)) ChecksumError();
+  if (frame::ReceiveByte(link) != wire::Sum8(download.message)) ChecksumError();
   download.bytes += download.message.size();
   return true;
 }

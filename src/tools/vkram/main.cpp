@@ -13,7 +13,7 @@ link::RunEnd RamLoad(frame::Frame& frame) {
   fourlane::SourceName source{frame.name_typed, frame.name};
   fourlane::SettleSourceName(source);
   fourlane::LaneFiles files;
-  fourlane::OpenLaneFiles(source, files);
+  fourlane::OpenLaneFiles(frame.program, source, files);
 
   link::Link& link = frame::ConnectFrame(frame);
   Download download;

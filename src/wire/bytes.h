@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vk::bytes {
+namespace vk::wire {
 
 // The 32-bit number at p[0..3], most significant byte first.
 constexpr uint32_t Get32(const uint8_t* p) {
@@ -48,4 +48,4 @@ constexpr int HexDigit(char c) {
   return -1;
 }
 
-}  // namespace vk::bytes
+}  // namespace vk::wire

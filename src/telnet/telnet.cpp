@@ -1,4 +1,9 @@
-#include "link/telnet.h"
+#include "telnet/telnet.h"
+
+#include <algorithm>
+#include <array>
+
+#include "wire/bytes.h"
 
 namespace vk::telnet {
 
@@ -81,14 +86,17 @@ std::string ComPort(uint8_t command, const std::vector<uint8_t>& value) {
 }
 
 std::vector<uint8_t> BaudValue(uint32_t baud) {
-  return {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
-          static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)};
+  std::vector<uint8_t> value;
+  wire::Put32(baud, value);
+  return value;
 }
 
 uint32_t BaudFromValue(const std::vector<uint8_t>& value) {
-  uint32_t baud = 0;
-  for (size_t i = 0; i < value.size() && i < 4; ++i) baud = (baud << 8) | value[i];
-  return baud;
+  // A shorter value is taken as the low bytes of the number.
+  std::array<uint8_t, 4> number{};
+  const size_t n = std::min(value.size(), number.size());
+  std::copy_n(value.begin(), n, number.end() - static_cast<long>(n));
+  return wire::Get32(number.data());
 }
 
 }  // namespace vk::telnet
