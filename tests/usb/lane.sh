@@ -196,7 +196,7 @@ BIN=$(cd "$BIN" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
 SRC=$(cd "$HERE/../.." && pwd)
 WORK=${2:-$BIN/../usb-lane}
-GUEST_LIMIT_S=${VK_LANE_LIMIT_S:-230}
+GUEST_LIMIT_S=${VK_LANE_LIMIT_S:-240}
 mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
 
 fail() { echo "usb lane: $*" >&2; exit 1; }
