@@ -57,6 +57,15 @@ vk_need_test_tools() {
   vk_check ser2net "command -v ser2net || test -x /usr/sbin/ser2net"
 }
 
+# The guest-kernel lane (tests/usb/lane.sh): QEMU, a static busybox, cpio
+# and usbip; the kernel package itself is fetched by the lane.
+vk_need_usb_lane_tools() {
+  vk_check_lean qemu-system-x86 "command -v qemu-system-x86_64"
+  vk_check busybox-static "ldd \$(command -v busybox) 2>&1 | grep -q 'not a dynamic'"
+  vk_check cpio "command -v cpio"
+  vk_check usbip "command -v usbip || test -x /usr/sbin/usbip"
+}
+
 vk_need_windows_build_tools() {
   vk_check_lean g++-mingw-w64-x86-64-posix "command -v x86_64-w64-mingw32-g++-posix"
 }

@@ -52,8 +52,14 @@ bool Line::UpdateCts(Nanos now) {
   return false;
 }
 
+bool Line::RatesAgree() const {
+  const double board = config_.board_baud;
+  const double diff = board > host_baud_ ? board - host_baud_ : host_baud_ - board;
+  return diff <= board * kRateTolerance;
+}
+
 bool Line::FromHost(uint8_t byte, Nanos now) {
-  if (host_baud_ != config_.board_baud) return false;
+  if (!RatesAgree()) return false;
   const Nanos at = std::max(now, board_rx_free_) + ByteTime();
   board_rx_free_ = at;
   to_board_.push_back({byte, at});

@@ -3,12 +3,14 @@
 // takes on the wire. Pure: every call is given the current time, so tests
 // can drive it without a clock.
 //
-// A host byte sent while the host's rate differs from the board's is lost.
+// A host byte sent while the host's rate differs from the board's by more
+// than a UART tolerates (kRateTolerance) is lost.
 // With pacing a byte needs 10 bit times (start, 8 data, stop) on the wire in
 // either direction; without it bytes cross at once. The board's answer to a
 // byte starts `latency` after that byte has fully arrived.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -38,6 +40,13 @@ struct LineConfig {
   CtsMode cts_mode = CtsMode::Normal;
 };
 
+// How far apart the two ends' rates may be, as a fraction of the board's,
+// for the board still to read the host's bytes: a receiver samples each
+// bit in its middle, so over the ten bits of a byte the two clocks may
+// drift apart by a few percent. A USB adapter runs at the rate its divisor
+// gives (115385 for 115200 on most chips), well within it.
+constexpr double kRateTolerance = 0.03;
+
 class Line {
  public:
   static constexpr uint32_t kDefaultHostBaud = 115200;
@@ -66,6 +75,8 @@ class Line {
     uint8_t byte;
     Nanos at;
   };
+  // Host bytes not yet fully arrived at the board.
+  size_t PendingToBoard() const { return to_board_.size(); }
   // The next host byte that has fully reached the board by `now`.
   std::optional<Arrival> TakeArrival(Nanos now);
 
@@ -73,6 +84,9 @@ class Line {
   void ToHost(const std::vector<uint8_t>& bytes, Nanos arrived);
   // Bytes that have fully reached the host by `now`, appended to `out`.
   void TakeDepartures(Nanos now, std::vector<uint8_t>& out);
+
+  // The rates agree as closely as the board needs.
+  bool RatesAgree() const;
 
   // Drop what is still on its way in one direction.
   void PurgeToHost();

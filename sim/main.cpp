@@ -58,6 +58,18 @@ constexpr const char* kHelp =
     "                        pulse and wait for it to rise)\n"
     "  --cts-drop-delay MS   with CTS on: RTS pulse to CTS dropping (default 150)\n"
     "\n"
+    "USB serial adapter (instead of RFC 2217):\n"
+    "  --usbip PORT          serve the board as a USB serial adapter over USB/IP\n"
+    "                        (the protocol of Linux's vhci-hcd) on 127.0.0.1:PORT,\n"
+    "                        bus id 1-1; attach it with: usbip --tcp-port PORT\n"
+    "                        attach -r 127.0.0.1 -b 1-1, and the adapter's\n"
+    "                        driver makes /dev/ttyUSBn of it. Every board\n"
+    "                        option applies\n"
+    "  --adapter CHIP        the adapter's chip: ft232r (default), cp2102,\n"
+    "                        ch340, pl2303\n"
+    "  --unplug-after N      the cable is pulled (the USB/IP connection dropped)\n"
+    "                        once the adapter has taken N bytes from the host\n"
+    "\n"
     "Faults:\n"
     "  --fillers-7f N        N bytes 0x7F before the echo of a session's first\n"
     "                        command byte\n"
@@ -185,7 +197,13 @@ struct Args {
   bool trace_times = false;
   std::vector<std::string> programs;
   int cts_modes = 0;  // CTS options given; they exclude each other
+  bool usbip = false;
 };
+
+vk::sim::AdapterConfig& Adapter(Args& a) {
+  if (!a.server.adapter) a.server.adapter.emplace();
+  return *a.server.adapter;
+}
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "vksim: %s\nTry 'vksim --help'.\n", message.c_str());
@@ -368,6 +386,22 @@ const Option kOptions[] = {
    [](Args& a, long, const std::string&) { return SetCtsMode(a, vk::sim::CtsMode::Stuck); }},
   {"--no-cts", Takes::Nothing, 0, 0, "",
    [](Args& a, long, const std::string&) { return SetCtsMode(a, vk::sim::CtsMode::Never); }},
+  {"--usbip", Takes::Number, 1, 65535, "a value",
+   [](Args& a, long n, const std::string&) {
+     a.server.port = static_cast<uint16_t>(n);
+     Adapter(a);
+     a.usbip = true;
+     return std::string();
+   }},
+  {"--adapter", Takes::Text, 0, 0, "a chip name",
+   [](Args& a, long, const std::string& t) {
+     const auto kind = vk::sim::AdapterByName(t);
+     if (!kind) return "--adapter: '" + t + "' is none of ft232r, cp2102, ch340, pl2303";
+     Adapter(a).kind = *kind;
+     return std::string();
+   }},
+  {"--unplug-after", Takes::Number, 1, kMaxCount, "a value",
+   [](Args& a, long n, const std::string&) { Adapter(a).unplug_after = static_cast<uint64_t>(n); return std::string(); }},
 };
 // clang-format on
 
@@ -411,6 +445,7 @@ int ParseArgs(int argc, char** argv, Args& args) {
     if (const std::string error = option->apply(args, number, text); !error.empty()) return Usage(error);
   }
   if (args.cts_modes > 1) return Usage("--cts-high, --cts-stuck and --no-cts exclude each other");
+  if (args.server.adapter && !args.usbip) return Usage("--adapter and --unplug-after need --usbip PORT");
   return -1;
 }
 

@@ -22,6 +22,7 @@
 #include <optional>
 
 #include "sim/session.h"
+#include "sim/usbip.h"
 
 namespace vk::sim {
 namespace {
@@ -97,20 +98,28 @@ std::unique_ptr<Board> MakeBoard(const ServerConfig& config, FlashFs& flash) {
   return std::make_unique<Monitor>(flash, config.knobs);
 }
 
+std::unique_ptr<Front> MakeFront(const ServerConfig& config, FlashFs& flash, Trace& trace) {
+  if (config.adapter) {
+    return std::make_unique<UsbipFront>(
+        MakeAdapter(*config.adapter, config.line, MakeBoard(config, flash), trace));
+  }
+  return std::make_unique<Session>(config.line, MakeBoard(config, flash), trace);
+}
+
 }  // namespace
 
 class Server::Client {
  public:
   Client(int fd, const ServerConfig& config, FlashFs& flash, Trace& trace)
-      : fd_(fd), session_(config.line, MakeBoard(config, flash), trace), drained_at_(Now()) {
-    session_.Start();
+      : fd_(fd), session_(MakeFront(config, flash, trace)), drained_at_(Now()) {
+    session_->Start();
   }
   ~Client() { ::close(fd_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
   int fd() const { return fd_; }
-  Session& session() { return session_; }
+  Front& session() { return *session_; }
   bool WantsWrite() const { return !pending_.empty(); }
 
   // Reads what the socket holds. False when the client has gone.
@@ -135,7 +144,7 @@ class Server::Client {
         Nanos at = ReceivedAt(msg);
         if (at == 0 || at > latest) at = latest;
         if (at < drained_at_) at = drained_at_;
-        session_.FromNetwork(buf.data(), static_cast<size_t>(r), at);
+        session_->FromNetwork(buf.data(), static_cast<size_t>(r), at);
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
@@ -154,14 +163,14 @@ class Server::Client {
   // the board (or the grace time for that has passed).
   bool Finished(Nanos now) {
     if (!finished_at_) return false;
-    return !session_.NextDeadline() || now - *finished_at_ >= kFinishGrace;
+    return !session_->NextDeadline() || now - *finished_at_ >= kFinishGrace;
   }
   bool ReadEnded() const { return finished_at_.has_value(); }
 
   // Sends what the socket takes now. False when the client has gone or
   // stopped reading.
   bool Write() {
-    pending_ += session_.TakeOutput();
+    pending_ += session_->TakeOutput();
     while (!pending_.empty()) {
       const ssize_t w = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
       if (w > 0) {
@@ -177,7 +186,7 @@ class Server::Client {
 
  private:
   int fd_;
-  Session session_;
+  std::unique_ptr<Front> session_;
   std::string pending_;
   Nanos drained_at_;  // the socket was last found empty then
   std::optional<Nanos> finished_at_;  // the host's end of input
@@ -293,7 +302,7 @@ int Server::Run() {
         std::fflush(stdout);
       }
       SaveFlash();
-      if (!gone) gone = !client_->Write() || client_->Finished(now);
+      if (!gone) gone = client_->session().Cut() || !client_->Write() || client_->Finished(now);
       Board& board = client_->session().board();
       if (gone) board.HostClosed();
       if (const std::string failure = board.Failure(); !failure.empty()) {

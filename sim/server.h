@@ -1,5 +1,6 @@
 // The network side of the simulator: a TCP listener on 127.0.0.1 and a
-// single-threaded poll() loop serving one client connection at a time. A
+// single-threaded poll() loop serving one client connection at a time,
+// over RFC 2217 or, with an adapter, over USB/IP. A
 // second client while one is connected is closed at once, as by a serial
 // server whose port is busy. Every wait is bounded.
 #pragma once
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/adapters.h"
 #include "sim/flash.h"
 #include "sim/line.h"
 #include "sim/monitor.h"
@@ -25,6 +27,8 @@ struct ServerConfig {
   LineConfig line;
   Knobs knobs;
   std::optional<Recording> replay;  // played back instead of the board's monitor
+  // Serve the board as this USB serial adapter over USB/IP instead of over RFC 2217.
+  std::optional<AdapterConfig> adapter;
 };
 
 // The exit code when the host strayed from the recording played back.

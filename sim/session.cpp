@@ -41,7 +41,7 @@ constexpr uint8_t kInboundHardwareFlow = 16;
 }  // namespace
 
 Session::Session(const LineConfig& line, std::unique_ptr<Board> board, Trace& trace)
-    : line_(line), board_(std::move(board)), trace_(trace) {}
+    : wire_(line, std::move(board), trace), line_(wire_.line()), trace_(trace) {}
 
 Session::Session(const LineConfig& line, const Knobs& knobs, FlashFs& flash, Trace& trace)
     : Session(line, std::make_unique<Monitor>(flash, knobs), trace) {}
@@ -54,7 +54,7 @@ void Session::Start() {
   }
   out_ += tn::Negotiation(tn::kWill, tn::kOptComPort);
   options_[tn::kOptComPort].us_asked = true;
-  trace_.Event(line_.cts() ? "cts 1" : "cts 0");
+  wire_.Start();
 }
 
 void Session::FromNetwork(const uint8_t* data, size_t n, Nanos now) {
@@ -71,7 +71,7 @@ void Session::FromNetwork(const uint8_t* data, size_t n, Nanos now) {
         ComPort(ev.option, ev.value, now);
       }
     }
-    if (is_data && !line_.FromHost(byte, now)) trace_.Byte('x', byte);
+    if (is_data) wire_.FromHost(byte, now);
     // Keep the order of data and line changes: a byte that has reached the
     // board is served before a later RTS pulse or rate change.
     Advance(now);
@@ -79,38 +79,20 @@ void Session::FromNetwork(const uint8_t* data, size_t n, Nanos now) {
 }
 
 void Session::Advance(Nanos now) {
+  // Each change is told on its own, as a port that notices every edge.
   while (line_.UpdateCts(now)) {
     trace_.Event(line_.cts() ? "cts 1" : "cts 0");
     NotifyModemState(true);
   }
-  while (const auto arrival = line_.TakeArrival(now)) {
-    trace_.Byte('>', arrival->byte);
-    Output answer;
-    board_->Receive(arrival->byte, answer);
-    Answer(answer, arrival->at);
-  }
   std::vector<uint8_t> sent;
-  line_.TakeDepartures(now, sent);
-  for (uint8_t b : sent) trace_.Byte('<', b);
+  wire_.Advance(now, sent);
   tn::EscapeData(sent.data(), sent.size(), out_);
-}
-
-void Session::Answer(const Output& answer, Nanos at) {
-  for (const std::string& e : answer.events) trace_.Event(e);
-  started_.insert(started_.end(), answer.started.begin(), answer.started.end());
-  line_.ToHost(answer.bytes, at);
 }
 
 std::string Session::TakeOutput() {
   std::string out;
   out.swap(out_);
   return out;
-}
-
-std::vector<std::string> Session::TakeStarted() {
-  std::vector<std::string> started;
-  started.swap(started_);
-  return started;
 }
 
 void Session::Negotiate(uint8_t verb, uint8_t option) {
@@ -173,10 +155,7 @@ void Session::ComPort(uint8_t command, const std::vector<uint8_t>& value, Nanos 
   switch (command) {
     case tn::kSetBaudRate: {
       const uint32_t baud = tn::BaudFromValue(value);
-      if (value.size() >= 4 && baud != 0) {
-        line_.SetHostBaud(baud);
-        trace_.Event("baud " + std::to_string(baud));
-      }
+      if (value.size() >= 4 && baud != 0) wire_.SetHostBaud(baud);
       Reply(command, tn::BaudValue(line_.host_baud()));
       return;
     }
@@ -258,13 +237,7 @@ void Session::SetControl(uint8_t v, Nanos now) {
       return;
     case tn::kControlRtsOn:
     case tn::kControlRtsOff: {
-      const bool on = v == tn::kControlRtsOn;
-      trace_.Event(on ? "rts 1" : "rts 0");
-      if (line_.SetRts(on, now)) {
-        Output answer;
-        board_->Reset(answer);
-        Answer(answer, now);
-      }
+      wire_.SetRts(v == tn::kControlRtsOn, now);
       break;
     }
     default:

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/board_line.h"
+#include "sim/front.h"
 #include "telnet/telnet.h"
 #include "sim/line.h"
 #include "sim/monitor.h"
@@ -19,7 +21,7 @@
 
 namespace vk::sim {
 
-class Session {
+class Session final : public Front {
  public:
   Session(const LineConfig& line, std::unique_ptr<Board> board, Trace& trace);
   // With the board's monitor.
@@ -27,20 +29,20 @@ class Session {
 
   // Queues the server's own option requests and traces CTS as the port
   // opens with it; call once, first.
-  void Start();
+  void Start() override;
   // Bytes received from the client.
-  void FromNetwork(const uint8_t* data, size_t n, Nanos now);
+  void FromNetwork(const uint8_t* data, size_t n, Nanos now) override;
   // Runs what is due by `now`: CTS changes, bytes reaching the board, the
   // board's answers reaching the host.
-  void Advance(Nanos now);
+  void Advance(Nanos now) override;
   // The bytes to send to the client so far.
-  std::string TakeOutput();
+  std::string TakeOutput() override;
   // Names of the programs the board started so far.
-  std::vector<std::string> TakeStarted();
-  std::optional<Nanos> NextDeadline() const { return line_.NextDeadline(); }
+  std::vector<std::string> TakeStarted() override { return wire_.TakeStarted(); }
+  std::optional<Nanos> NextDeadline() const override { return wire_.line().NextDeadline(); }
 
-  const Line& line() const { return line_; }
-  Board& board() { return *board_; }
+  const Line& line() const { return wire_.line(); }
+  Board& board() override { return wire_.board(); }
 
  private:
   struct OptionState {
@@ -50,8 +52,6 @@ class Session {
     bool him_asked = false;  // we sent DO, no answer yet
   };
 
-  // What the board sends for a byte that reached it (or the reset) at `at`.
-  void Answer(const Output& answer, Nanos at);
   void Negotiate(uint8_t verb, uint8_t option);
   void ComPort(uint8_t command, const std::vector<uint8_t>& value, Nanos now);
   void SetControl(uint8_t value, Nanos now);
@@ -59,12 +59,11 @@ class Session {
   void NotifyModemState(bool cts_changed);
   void Reply(uint8_t command, const std::vector<uint8_t>& value);
 
-  Line line_;
-  std::unique_ptr<Board> board_;
+  BoardLine wire_;
+  Line& line_;
   Trace& trace_;
   vk::telnet::Decoder decoder_;
   std::string out_;
-  std::vector<std::string> started_;
 
   std::array<OptionState, 256> options_{};
   bool modem_state_sent_ = false;

@@ -44,18 +44,21 @@ _vksim() {
     --baud)
       COMPREPLY=($(compgen -W "115200 38400" -- "$cur"))
       return ;;
+    --adapter)
+      COMPREPLY=($(compgen -W "ft232r cp2102 ch340 pl2303" -- "$cur"))
+      return ;;
     --port|--program|--idle-timeout|--latency|--cts-delay|--cts-drop-delay|--fillers-7f|\
     --fillers-ff|--echo-fault|--checksum-fault|--result|--silent-after|--stale|--sync-ignore|\
     --late-result|--reply-checksum-fault|--fail|--autoboot|--autostart-status|--corrupt|\
-    --odd-entry|--ram-checksum-fault)
+    --odd-entry|--ram-checksum-fault|--usbip|--unplug-after)
       return ;;
   esac
   COMPREPLY=($(compgen -W "--port --baud --flash --program --trace --trace-times --once
     --idle-timeout --pace --latency --cts-delay --cts-drop-delay --fillers-7f --fillers-ff
     --echo-fault --checksum-fault --result --silent-after --stale --cts-high --cts-stuck
     --no-cts --sync-junk --sync-ignore --late-result --reply-checksum-fault --fail --autoboot
-    --autostart-status --corrupt --odd-entry --ram-checksum-fault --ram-dump --replay --help
-    --version" -- "$cur"))
+    --autostart-status --corrupt --odd-entry --ram-checksum-fault --ram-dump --replay --usbip
+    --adapter --unplug-after --help --version" -- "$cur"))
 }
 
 _vkports() {

@@ -100,6 +100,24 @@ void PrintDiagnosis(const std::string& program, const LinkFailure& failure) {
   if (!hint.empty()) Say(program, hint);
 }
 
+std::string EchoDelayHint(bool network, const std::optional<LatencyTimer>& timer, double line_ms, double echo_ms) {
+  const double late_ms = echo_ms - line_ms;
+  if (timer) {
+    // A timer of T ms holds the echo up to T ms; at 1 ms it is as low as it goes.
+    if (timer->ms > 1 && late_ms > 1.0)
+      return "the USB adapter's latency timer is " + std::to_string(timer->ms) + " ms (" + timer->file +
+             "); set it to 1 ms: echo 1 | sudo tee " + timer->file;
+    if (late_ms < kSlowEchoMs) return "";
+    return "the USB adapter's latency timer is already 1 ms, its lowest; the delay lies elsewhere (the USB "
+           "host, the system's load, or the board)";
+  }
+  if (late_ms < kSlowEchoMs) return "";
+  if (network)
+    return "a network serial server holds bytes back (character delay, Nagle); with ser2net use the "
+           "accepter telnet(rfc2217),tcp(nodelay),... and the option chardelay: false";
+  return "the serial driver, the adapter or the system holds received bytes back";
+}
+
 void PrintEchoTiming(const std::string& program, const std::string& device, int baud, double echo_ms) {
   // One byte out and its echo back: 20 bit times.
   const double line_ms = 20'000.0 / baud;
@@ -107,23 +125,18 @@ void PrintEchoTiming(const std::string& program, const std::string& device, int 
   std::snprintf(text, sizeof text, "the sync echo came back after %.1f ms (the line needs %.1f ms at %d baud)",
                 echo_ms, line_ms, baud);
   Say(program, text);
-  if (echo_ms < line_ms + kSlowEchoMs) return;
-  if (IsRfc2217Url(device)) {
-    Say(program, "a network serial server holds bytes back (character delay, Nagle); with ser2net use the "
-                 "accepter telnet(rfc2217),tcp(nodelay),... and the option chardelay: false");
-    return;
-  }
+  std::optional<LatencyTimer> timer;
 #ifndef _WIN32
-  std::error_code ec;
-  const std::string real = std::filesystem::canonical(device, ec).string();
-  for (const ports::SerialDevice& d : ports::SerialDevices("")) {
-    if (d.path != real || d.latency_file.empty()) continue;
-    Say(program, "the USB adapter's latency timer is " + std::to_string(d.latency_ms) + " ms (" + d.latency_file +
-                     "); set it to 1 ms: echo 1 | sudo tee " + d.latency_file);
-    return;
+  if (!IsRfc2217Url(device)) {
+    std::error_code ec;
+    const std::string real = std::filesystem::canonical(device, ec).string();
+    for (const ports::SerialDevice& d : ports::SerialDevices("")) {
+      if (d.path == real && !d.latency_file.empty() && d.latency_ms >= 0) timer = LatencyTimer{d.latency_ms, d.latency_file};
+    }
   }
 #endif
-  Say(program, "the serial driver or adapter holds received bytes back; vkports shows its latency timer");
+  const std::string hint = EchoDelayHint(IsRfc2217Url(device), timer, line_ms, echo_ms);
+  if (!hint.empty()) Say(program, hint);
 }
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte) {

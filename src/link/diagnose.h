@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "link/link.h"
@@ -19,6 +20,19 @@ void PrintDiagnosis(const std::string& program, const LinkFailure& failure);
 // With -I: how long the sync echo took to come back, and when that is much
 // longer than the line needs, the likely cause.
 void PrintEchoTiming(const std::string& program, const std::string& device, int baud, double echo_ms);
+
+// A USB serial adapter's latency timer: its value and the sysfs file that sets it.
+struct LatencyTimer {
+  int ms = 0;
+  std::string file;
+};
+
+// What PrintEchoTiming says about a sync echo that took `echo_ms` where the
+// line needs `line_ms`; empty when there is nothing to say. The latency
+// timer is named as the cause only when it is one: above 1 ms and the echo
+// later than 1 ms would make it. A timer already at 1 ms, its lowest, is
+// said to be so, and the delay to lie elsewhere.
+std::string EchoDelayHint(bool network, const std::optional<LatencyTimer>& timer, double line_ms, double echo_ms);
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte);
 

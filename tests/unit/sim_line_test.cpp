@@ -2,6 +2,7 @@
 // turnaround latency and the board's CTS answer to the RTS pulse.
 #include <gtest/gtest.h>
 
+#include "sim/adapters.h"
 #include "sim/line.h"
 
 using vk::sim::CtsMode;
@@ -46,6 +47,8 @@ TEST_P(SimLineRates, HostBytesCrossOnlyAtTheBoardsRate) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SimLineRates,
                          ::testing::Values(RateCase{115200, 115200, true},
+                                           RateCase{115200, 115384, true},  // an adapter's divisor
+                                           RateCase{115200, 111000, false},  // 3.6 % off
                                            RateCase{115200, 38400, false},
                                            RateCase{38400, 38400, true},
                                            RateCase{38400, 115200, false}));
@@ -182,5 +185,45 @@ TEST(SimLine, SecondPulseWithCtsOnDropsAndRaisesIt) {
   EXPECT_TRUE(line.UpdateCts(t1 + 120 * kMillisecond));
   EXPECT_TRUE(line.cts());
 }
+
+}  // namespace
+
+namespace {
+
+// Each chip's rate request for 38400 baud as its Linux driver encodes it
+// decodes to the rate the chip then sends at (a wrong decoding would leave
+// the board deaf, as on real hardware).
+struct ChipRateCase {
+  vk::sim::AdapterKind chip;
+  vk::sim::Setup setup;
+  std::vector<uint8_t> out;
+  std::string baud;
+};
+
+class SimAdapterRates : public ::testing::TestWithParam<ChipRateCase> {};
+
+TEST_P(SimAdapterRates, DriversEncodingDecodesToTheRate) {
+  vk::sim::FlashFs flash;
+  vk::sim::Knobs knobs;
+  vk::sim::Trace trace;
+  std::vector<std::string> lines;
+  trace.CaptureTo(&lines);
+  auto adapter = vk::sim::MakeAdapter({GetParam().chip, {}}, Config(),
+                                      std::make_unique<vk::sim::Monitor>(flash, knobs), trace);
+  EXPECT_FALSE(adapter->Control(GetParam().setup, GetParam().out, kT0).stall);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "# baud " + GetParam().baud);
+}
+
+using vk::sim::AdapterKind;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimAdapterRates,
+    ::testing::Values(ChipRateCase{AdapterKind::Ft232r, {0x40, 3, 0xC04E, 0, 0}, {}, "38400"},  // 78 1/8
+                      ChipRateCase{AdapterKind::Ft232r, {0x40, 3, 0x001A, 0, 0}, {}, "115384"},
+                      ChipRateCase{AdapterKind::Cp2102, {0x41, 0x1E, 0, 0, 4}, {0x00, 0x96, 0, 0}, "38400"},
+                      ChipRateCase{AdapterKind::Ch340, {0x40, 0x9A, 0x1312, 0x6483, 0}, {}, "38461"},
+                      ChipRateCase{AdapterKind::Pl2303, {0x21, 0x20, 0, 0, 7}, {0x00, 0x96, 0, 0, 0, 0, 8}, "38400"},
+                      ChipRateCase{AdapterKind::Pl2303, {0x21, 0x20, 0, 0, 7}, {156, 6, 0, 0x80, 0, 0, 8},
+                                   "38461"}));  // a divisor, 12 MHz * 32 / (156 * 4^3)
 
 }  // namespace

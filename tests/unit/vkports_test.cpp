@@ -3,6 +3,7 @@
 // sysfs links it), a platform port ttyVKP0, one without a UART (ttyVKP1) and
 // a tty without a device.
 #include "link/devices.h"
+#include "link/diagnose.h"
 
 #include <gtest/gtest.h>
 
@@ -109,3 +110,29 @@ TEST(Devices, ReportHintsAtTheGroupWhenADeviceIsClosedToTheUser) {
 }
 
 }  // namespace
+
+// The -I check names the latency timer only when it costs time, with the
+// command that sets it to 1 ms; a timer already at 1 ms is not the cause.
+
+struct EchoCase {
+  std::optional<vk::link::LatencyTimer> timer;
+  double echo_ms;
+  std::string says;  // a part of the hint; "" for none
+};
+
+class EchoHint : public ::testing::TestWithParam<EchoCase> {};
+
+TEST_P(EchoHint, NamesTheCauseOnlyWhenItIsOne) {
+  const std::string hint = vk::link::EchoDelayHint(false, GetParam().timer, 0.2, GetParam().echo_ms);
+  if (GetParam().says.empty()) EXPECT_EQ(hint, "");
+  else EXPECT_NE(hint.find(GetParam().says), std::string::npos) << hint;
+}
+
+const vk::link::LatencyTimer kTimer16{16, "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"};
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EchoHint,
+    ::testing::Values(EchoCase{kTimer16, 16.6, "set it to 1 ms: echo 1 | sudo tee " + kTimer16.file},
+                      EchoCase{vk::link::LatencyTimer{4, "f"}, 3.5, "latency timer is 4 ms"},  // costs 3 ms
+                      EchoCase{vk::link::LatencyTimer{1, "f"}, 8.9, "already 1 ms"},
+                      EchoCase{vk::link::LatencyTimer{1, "f"}, 1.1, ""}, EchoCase{std::nullopt, 1.0, ""},
+                      EchoCase{std::nullopt, 8.9, "holds received bytes back"}));
