@@ -1,10 +1,15 @@
 // One of the programs run against a simulator of its own: a copy of the
 // program in a temporary directory (its settings file lands there), COM1
 // mapped to the simulator, the simulator's trace and, when given, its flash
-// file in the same directory.
+// file in the same directory. Below it, the runner of the utilities' case
+// tables.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,5 +77,51 @@ class ToolRig {
   SimProcess sim_;
   std::string tool_;
 };
+
+// One run of a utility and what it must give.
+struct ToolCase {
+  const char* title;
+  std::vector<std::string> sim;   // the simulator's options
+  std::vector<std::string> args;  // the tool's
+  std::string out;                // standard output, exactly
+  int exit_code;
+  std::vector<int> sent;  // host to board after the sync; none: no connection at all
+  std::optional<std::string> flash_after = std::nullopt;  // the flash file afterwards, when checked
+  std::string input = "";                                 // standard input
+};
+
+inline void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.title; }
+
+// Each utility's case table is a suite of its own: a fixture class derived
+// from this, whose one TEST_P calls CheckToolCase.
+using ToolCases = ::testing::TestWithParam<ToolCase>;
+
+// Names a parameterised case after its title.
+struct CaseTitle {
+  template <typename Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+    return info.param.title;
+  }
+};
+
+// Runs `tool` as the case says against a simulator whose flash file holds
+// `flash`, and checks all of it. The settings file, new at the start, holds
+// COM1 and 115200 afterwards in every case: written before any check that
+// refuses the run, and not rewritten when the board answered at once.
+inline void CheckToolCase(const std::string& tool, const std::string& flash, const ToolCase& c) {
+  ToolRig rig(tool, c.sim, flash);
+  const RunResult r = rig.Run(c.args, c.input);
+  ASSERT_FALSE(r.timed_out) << r.out;
+  EXPECT_EQ(r.out, c.out);
+  EXPECT_EQ(r.exit_code, c.exit_code);
+  EXPECT_EQ(rig.Sent(), c.sent);
+  if (c.sent.empty()) {
+    EXPECT_EQ(rig.Trace().find("connect"), std::string::npos) << "no connection at all";
+  }
+  if (c.flash_after) {
+    EXPECT_EQ(rig.Flash(), *c.flash_after);
+  }
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=115200\n");
+}
 
 }  // namespace vktest
