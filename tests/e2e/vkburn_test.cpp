@@ -10,6 +10,7 @@
 #include <memory>
 #include <regex>
 
+#include "support/bytes.h"
 #include "support/tool_rig.h"
 
 using namespace vktest;
@@ -72,12 +73,6 @@ const std::vector<Rec> kProgram{{0x800, {0x11223344}},
                                          0x191A1B1C, 0xFFFFFFFF}}};
 const uint32_t kStart = 0x00809C00;
 
-std::vector<int> Concat(std::initializer_list<std::vector<int>> parts) {
-  std::vector<int> out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // The bytes of the whole download for kProgram named PROG.
 const std::vector<int> kDescriptor{0x00, 'P', 'R', 'O', 'G', 0x00, 2, 1, 1, 3, 4, 5, 0x01};
 const std::vector<int> kData1{0x02, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11, 0x22, 0x33, 0x44};
@@ -127,7 +122,7 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
     ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
     sent[i] = rig.Sent();
     received[i] = rig.Received();
-    EXPECT_EQ(sent[i], Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
+    EXPECT_EQ(sent[i], Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
     // The board's flash holds the program with its date and words.
     EXPECT_EQ(rig.Flash(),
               "PROG 1 2 1 1 3 4 5 00809c00 11223344 01020304 05060708 090a0b0c 0d0e0f10 11121314 15161718 "
@@ -139,9 +134,9 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
   // here for PROG, then C1 for the 12-byte data message and 1D for the start.
   const auto& rx = received[0];
   EXPECT_NE(std::search(rx.begin(), rx.end(), kData1.begin(), kData1.end()), rx.end());
-  const std::vector<int> data1_answer = Concat({kData1, {0xC1, 0x01}});
+  const std::vector<int> data1_answer = Cat({kData1, {0xC1, 0x01}});
   EXPECT_NE(std::search(rx.begin(), rx.end(), data1_answer.begin(), data1_answer.end()), rx.end());
-  const std::vector<int> start_answer = Concat({kStartMsg, {0x1D, 0x01}});
+  const std::vector<int> start_answer = Cat({kStartMsg, {0x1D, 0x01}});
   EXPECT_NE(std::search(rx.begin(), rx.end(), start_answer.begin(), start_answer.end()), rx.end());
 }
 
@@ -158,7 +153,7 @@ TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\n4   4(HEX) Bytes Loaded\n" + kStarted);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kStartMsg, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kStartMsg, kEndDownload, kEndSession}));
 }
 
 TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
@@ -167,7 +162,7 @@ TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\rWriting Target Address: 00000010(HEX)\n12   C(HEX) Bytes Loaded\n" + kStarted);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, {0x02, 0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x10}, kStartMsg,
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, {0x02, 0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x10}, kStartMsg,
                                 kEndDownload, kEndSession}));
 }
 
@@ -207,63 +202,63 @@ INSTANTIATE_TEST_SUITE_P(
     Results, BurnFailures,
     ::testing::Values(
         FailCase{"name_exists", {"--program", "PROG"}, {"prog"}, "Filename PROG Already Exists On Target\n",
-                 Concat({kDescriptor, kEndSession})},
+                 Cat({kDescriptor, kEndSession})},
         FailCase{"start_unknown", {"--result", "0=9"}, {"prog"}, "\nERROR: UNKNOWN RESULT CODE RECEIVED\n\n",
-                 Concat({kDescriptor, kEndSession})},
+                 Cat({kDescriptor, kEndSession})},
         FailCase{"start_checksum", {"--checksum-fault", "0"}, {"prog"}, "\nTARGET COMMUNICATION CHECKSUM ERROR" + EndSessionEcho("01"),
-                 Concat({kDescriptor, {0x04}})},
+                 Cat({kDescriptor, {0x04}})},
         FailCase{"start_command_echo", {"--echo-fault", "1"}, {"prog"},
                  "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n",
-                 Concat({{0x00}, kEndSession})},
+                 Cat({{0x00}, kEndSession})},
         FailCase{"start_name_echo", {"--echo-fault", "3"}, {"prog"},
                  "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x52 RECEIVED DATA:0xd2\n\n" + kBoardStillListening,
-                 Concat({{0x00, 'P', 'R'}, {0x04}})},
+                 std::vector<int>{0x00, 'P', 'R', 0x04}},
         FailCase{"flash_full", {"--result", "2=0"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)\nTarget Flash Memory Full\n",
-                 Concat({kDescriptor, kData1, kEndSession})},
+                 Cat({kDescriptor, kData1, kEndSession})},
         FailCase{"data_unknown", {"--result", "2=5"}, {"prog", "-mf"},
                  "\rWriting Target Address: 00000800(HEX)" + kUnknownData,
-                 Concat({kDescriptor, kData1, kEndSession})},
+                 Cat({kDescriptor, kData1, kEndSession})},
         FailCase{"data_checksum", {"--checksum-fault", "2"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
-                 Concat({kDescriptor, kData1, {0x04}})},
+                 Cat({kDescriptor, kData1, {0x04}})},
         // Echo 14 is the fifth byte of the first data message (13 echoes of
         // the descriptor come first).
         FailCase{"data_echo_save", {"--echo-fault", "18"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)"
                  "\n\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n" + kBoardStillListening,
-                 Concat({kDescriptor, {0x02, 0x00, 0x0C, 0x01, 0x00}, {0x04}})},
+                 Cat({kDescriptor, {0x02, 0x00, 0x0C, 0x01, 0x00}, {0x04}})},
         FailCase{"data_echo_fast", {"--echo-fault", "18"}, {"prog", "-Mf"},
                  "\rWriting Target Address: 00000800(HEX)"
                  "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n"
                  "Please Try Again With Security Option: \"VKBURN <NAME> -Ms\"\n\n" + EndSessionEcho("c1"),
-                 Concat({kDescriptor, kData1, {0x04}})},
+                 Cat({kDescriptor, kData1, {0x04}})},
         FailCase{"start_address_refused", {"--result", "1=0"}, {"prog"},
                  kProgress + "\n\nERROR: PROGRAM START ADDRESS WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
         FailCase{"start_address_unknown", {"--result", "1=7"}, {"prog"}, kProgress + kUnknownData,
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
         FailCase{"start_address_checksum", {"--checksum-fault", "1"}, {"prog", "-mf"},
                  kProgress + "\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, {0x04}})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, {0x04}})},
         FailCase{"end_download_checksum", {"--checksum-fault", "3"}, {"prog"},
                  kProgress + kLoaded + "\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("ff"),
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, {0x04}})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, {0x04}})},
         FailCase{"end_download_no_start", {"--result", "3=0", "--fillers-ff", "300"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: PREVIOUS START DOWNLOAD PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_no_address", {"--result", "3=1"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_data", {"--result", "3=2"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: LOAD DATA PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_too_many", {"--result", "3=3"}, {"prog"},
                  kProgress + kLoaded + "More Than 63 Programs Present In Flash\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_unknown", {"--result", "3=127"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})}),
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
@@ -281,7 +276,7 @@ TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
   EXPECT_EQ(r.out, kHead + kProgress + kLoaded +
                        "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n");
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kData2, kEndDownload, kEndSession}));
 }
 
 TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
@@ -294,7 +289,7 @@ TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)" +
                        "ERROR: Block Lengths Of .X1 File And .X2 File Must Be The Same\n");
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kEndSession}));
 }
 
 // Local-phase refusals: nothing reaches the board, not even a connection.
@@ -389,7 +384,7 @@ TEST(BurnSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("Loading File: prog.X0\nLoading File: prog.X1\n"), std::string::npos) << r.out;
   // The board is told the upper-case name.
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession}));
 }
 
 TEST(BurnUsage, UsageShowsCurrentSettingsAndWritesNothing) {

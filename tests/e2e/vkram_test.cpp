@@ -4,20 +4,21 @@
 
 #include <array>
 #include <chrono>
-#include <optional>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
 
-#include "support/process.h"
+#include "support/bytes.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
 namespace {
 
-using Bytes = std::vector<int>;
+using Bytes = std::vector<int>;  // trace bytes
 using Words = std::vector<uint32_t>;
 
 // One data record of a program: load address and words.
@@ -55,55 +56,26 @@ std::array<std::string, 4> LaneTexts(const std::vector<Block>& blocks, std::opti
   return lanes;
 }
 
-// A copy of vkram in a temporary directory with COM1 mapped to a simulator
-// that writes a trace and its RAM image.
-struct RamRig {
-  TempDir dir;
-  std::string trace = dir.File("trace.txt");
-  std::string dump = dir.File("ram.txt");
-  SimProcess sim;
-  std::string tool = dir.File("vkram");
-
-  explicit RamRig(std::vector<std::string> options = {})
-      : sim([&] {
-          options.insert(options.end(), {"--trace", dir.File("trace.txt"), "--ram-dump", dir.File("ram.txt")});
-          return options;
-        }()) {
-    CopyExecutable(BinDir() + "/vkram", tool);
-  }
+// vkram with a simulator of its own, which writes its RAM image.
+struct RamRig : ToolRig {
+  explicit RamRig(std::vector<std::string> options = {}) : ToolRig("vkram", std::move(options)) {}
 
   void Program(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry) {
     const auto lanes = LaneTexts(blocks, entry);
-    for (int lane = 0; lane < 4; ++lane) WriteFile(dir.File(base + ".X" + std::to_string(lane)), lanes[lane]);
+    for (int lane = 0; lane < 4; ++lane) WriteFile(dir().File(base + ".X" + std::to_string(lane)), lanes[lane]);
   }
 
-  // Runs the tool, then waits (bounded) until the simulator has seen the
-  // connection end, so its trace and RAM image are complete.
+  // Runs the tool, then waits for the simulator's trace and RAM image.
   RunResult Run(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), tool);
-    RunResult r = RunProgram(args, ToolEnv(sim.Url()), dir.path(), input, 20000);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Connected() && ReadFile(trace).find("# disconnect") == std::string::npos &&
-           std::chrono::steady_clock::now() < limit)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RunResult r = ToolRig::Run(std::move(args), input);
+    AwaitDisconnect();
     return r;
   }
 
-  bool Connected() { return ReadFile(trace).find("# connect") != std::string::npos; }
-
-  // Wire bytes after the sync pair and its echoes.
-  static Bytes AfterSync(Bytes bytes) {
-    size_t i = 0;
-    while (i < bytes.size() && i < 2 && bytes[i] == 0x0F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
-  }
-  Bytes Sent() { return AfterSync(TraceBytes(ReadFile(trace), '>')); }
-  Bytes Received() { return AfterSync(TraceBytes(ReadFile(trace), '<')); }
-
   // The board's RAM image: word address -> word, and the entry line.
-  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) {
+  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) const {
     std::map<uint32_t, uint32_t> image;
-    std::istringstream in(ReadFile(dump));
+    std::istringstream in(ReadFile(dir().File("ram.txt")));
     std::string line;
     while (std::getline(in, line)) {
       if (line.empty() || line[0] == '#') continue;
@@ -163,12 +135,6 @@ const Bytes kOneWordMessage{0x00, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11
 const Bytes kStartMessage{0x05, 0x00, 0x80, 0x9C, 0x00};
 constexpr uint32_t kEntry = 0x00809C00;
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 // ---------------------------------------------------------------------------
 // Successful loads.
 
@@ -186,7 +152,7 @@ TEST(RamLoad, OneWordRecordAndStartAreTheDocumentedBytes) {
   std::string entry;
   EXPECT_EQ(rig.Image(&entry), ImageOf({kOneWord}));
   EXPECT_EQ(entry, "00809c00");
-  EXPECT_NE(ReadFile(rig.trace).find("# ram start 00809c00"), std::string::npos);
+  EXPECT_NE(rig.Trace().find("# ram start 00809c00"), std::string::npos);
 }
 
 TEST(RamLoad, BytesLoadedCountsEveryMessageHeader) {
@@ -255,7 +221,7 @@ TEST(RamLoad, SampleProgramLandsWordForWord) {
   const std::string sample = std::string(VK_SOURCE_DIR) + "/samples/blink/";
   for (int lane = 0; lane < 4; ++lane) {
     const std::string name = "BLINK.X" + std::to_string(lane);
-    WriteFile(rig.dir.File(name), ReadFile(sample + name));
+    WriteFile(rig.dir().File(name), ReadFile(sample + name));
   }
   const std::string bin = ReadFile(sample + "blink.bin");
   ASSERT_FALSE(bin.empty());
@@ -340,10 +306,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RamReader, FormatErrorMidLoad) {
   RamRig rig;
   rig.Program("PROG", {kOneWord, kSecond}, kEntry);
-  std::string x2 = ReadFile(rig.dir.File("PROG.X2"));
+  std::string x2 = ReadFile(rig.dir().File("PROG.X2"));
   const size_t second_line = x2.find('\n') + 1;
   x2.replace(second_line + 15, 2, "G0");  // the data byte of the second record
-  WriteFile(rig.dir.File("PROG.X2"), x2);
+  WriteFile(rig.dir().File("PROG.X2"), x2);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kBanner + Loading("PROG") + kConnected + Progress({"00000800"}) +
                        "ERROR: Something Wrong With Data Value In .X2 File\n");
@@ -374,13 +340,14 @@ TEST_P(RamLocal, RefusedWithoutPortTraffic) {
   const LocalCase& c = GetParam();
   RamRig rig;
   const auto texts = LaneTexts({kOneWord}, kEntry);
-  for (const std::string& name : c.lanes) WriteFile(rig.dir.File(name), texts[static_cast<size_t>(name.back() - '0')]);
+  for (const std::string& name : c.lanes)
+    WriteFile(rig.dir().File(name), texts[static_cast<size_t>(name.back() - '0')]);
   const RunResult r = rig.Run(c.args, c.input);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.exit_code, 2);
   // Give a connection that might have been made time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(rig.Connected()) << ReadFile(rig.trace);
+  EXPECT_FALSE(rig.Connected()) << rig.Trace();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -423,7 +390,7 @@ TEST(RamSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
 TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
   RamRig rig({"--baud", "38400"});
   rig.Program("PROG", {kOneWord}, kEntry);
-  WriteFile(rig.dir.File("vkram.SET"), "PORT=COM1\nBAUD=115200\n");
+  WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=115200\n");
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   const std::regex expected(
@@ -436,8 +403,8 @@ TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
   ASSERT_NE(from, std::string::npos) << r.out;
   ASSERT_NE(to, std::string::npos) << r.out;
   EXPECT_TRUE(std::regex_match(r.out.substr(from, to - from), expected)) << r.out;
-  EXPECT_EQ(ReadFile(rig.dir.File("vkram.SET")), "PORT=COM1\nBAUD=38400\n");
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), 'x'), Bytes({0x0F, 0x0F, 0x0F, 0x0F}));
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=38400\n");
+  EXPECT_EQ(TraceBytes(rig.Trace(), 'x'), Bytes({0x0F, 0x0F, 0x0F, 0x0F}));
   EXPECT_EQ(rig.Sent(), Cat({kOneWordMessage, kStartMessage, {0x05}}));
 }
 
@@ -447,10 +414,10 @@ TEST(RamConnect, SyncPairIsZeroF) {
   rig.Program("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
-  const Bytes sent = TraceBytes(ReadFile(rig.trace), '>');
+  const Bytes sent = TraceBytes(rig.Trace(), '>');
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 2), Bytes({0x0F, 0x0F}));
-  const Bytes echoed = TraceBytes(ReadFile(rig.trace), '<');
+  const Bytes echoed = TraceBytes(rig.Trace(), '<');
   ASSERT_GE(echoed.size(), 2u);
   EXPECT_EQ(Bytes(echoed.begin(), echoed.begin() + 2), Bytes({0x0F, 0x0F}));
 }
@@ -466,7 +433,7 @@ TEST(RamConnect, StaleBytesAreDrained) {
 
 TEST(RamUsage, UsageShowsCurrentSettings) {
   RamRig rig;
-  WriteFile(rig.dir.File("vkram.SET"), "PORT=COM2\nBAUD=38400\n");
+  WriteFile(rig.SettingsFile(), "PORT=COM2\nBAUD=38400\n");
   const RunResult r = rig.Run({"-C3", "-h"});
   // The banner comes first in every run, the usage text after it.
   EXPECT_EQ(r.out,

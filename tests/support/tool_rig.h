@@ -1,16 +1,18 @@
 // One of the programs run against a simulator of its own: a copy of the
 // program in a temporary directory (its settings file lands there), COM1
-// mapped to the simulator, the simulator's trace and, when given, its flash
-// file in the same directory. Below it, the runner of the utilities' case
-// tables.
+// mapped to the simulator, the simulator's trace, its RAM image and, when
+// given, its flash file in the same directory. Below it, the runner of the
+// utilities' case tables.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/process.h"
@@ -21,7 +23,7 @@ class ToolRig {
  public:
   // `flash`: the simulator's flash file, one file per line; empty for none.
   ToolRig(const std::string& tool, std::vector<std::string> sim_options, const std::string& flash = "")
-      : sim_(Options(std::move(sim_options), flash)), tool_(dir_.File(tool)) {
+      : sim_(Options(std::move(sim_options), flash)), tool_(dir_.File(tool)), ram_loader_(tool == "vkram") {
     CopyExecutable(BinDir() + "/" + tool, tool_);
   }
 
@@ -34,10 +36,20 @@ class ToolRig {
     return RunProgram(args, full_env, dir_.path(), input, timeout_ms);
   }
 
+  // Waits (bounded) until the simulator has seen a connection end, so its
+  // trace and RAM image are complete.
+  void AwaitDisconnect() const {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Connected() && Trace().find("# disconnect") == std::string::npos &&
+           std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
   // Host-to-board and board-to-host bytes after the connection's sync bytes.
   std::vector<int> Sent() const { return AfterSync(TraceBytes(Trace(), '>')); }
   std::vector<int> Received() const { return AfterSync(TraceBytes(Trace(), '<')); }
   std::string Trace() const { return ReadFile(dir_.File("trace.txt")); }
+  bool Connected() const { return Trace().find("# connect") != std::string::npos; }
   // The simulator's flash file as it saved it last, comments dropped.
   std::string Flash() const {
     std::string kept;
@@ -63,19 +75,22 @@ class ToolRig {
       WriteFile(dir_.File("flash.txt"), flash);
       options.insert(options.end(), {"--flash", dir_.File("flash.txt")});
     }
-    options.insert(options.end(), {"--trace", dir_.File("trace.txt")});
+    options.insert(options.end(), {"--trace", dir_.File("trace.txt"), "--ram-dump", dir_.File("ram.txt")});
     return options;
   }
 
-  static std::vector<int> AfterSync(std::vector<int> bytes) {
+  // Without the answered try's sync bytes: the RAM loader's 0F pair, or
+  // every leading 7F (the other programs' pair and the fillers after it).
+  std::vector<int> AfterSync(std::vector<int> bytes) const {
     size_t i = 0;
-    while (i < bytes.size() && bytes[i] == 0x7F) ++i;
+    while (i < bytes.size() && (ram_loader_ ? i < 2 && bytes[i] == 0x0F : bytes[i] == 0x7F)) ++i;
     return {bytes.begin() + static_cast<long>(i), bytes.end()};
   }
 
   TempDir dir_;  // first: the simulator's files live in it
   SimProcess sim_;
   std::string tool_;
+  bool ram_loader_;
 };
 
 // One run of a utility and what it must give.
@@ -116,7 +131,7 @@ inline void CheckToolCase(const std::string& tool, const std::string& flash, con
   EXPECT_EQ(r.exit_code, c.exit_code);
   EXPECT_EQ(rig.Sent(), c.sent);
   if (c.sent.empty()) {
-    EXPECT_EQ(rig.Trace().find("connect"), std::string::npos) << "no connection at all";
+    EXPECT_FALSE(rig.Connected()) << "no connection at all";
   }
   if (c.flash_after) {
     EXPECT_EQ(rig.Flash(), *c.flash_after);
