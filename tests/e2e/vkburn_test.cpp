@@ -17,58 +17,7 @@ using namespace vktest;
 
 namespace {
 
-struct Rec {
-  uint32_t address;
-  std::vector<uint32_t> words;
-};
-
-// The four lane lines of a data record with 8-digit addresses.
-std::string LaneLine(const Rec& r, int lane) {
-  char head[32];
-  std::snprintf(head, sizeof head, "%%%02X600%d%08X", static_cast<unsigned>(14 + 2 * r.words.size()), 8,
-                r.address);
-  std::string line = head;
-  for (uint32_t w : r.words) {
-    char b[3];
-    std::snprintf(b, sizeof b, "%02X", (w >> (8 * lane)) & 0xFF);
-    line += b;
-  }
-  return line;
-}
-
-std::string TerminationLine(uint32_t start) {
-  char line[32];
-  std::snprintf(line, sizeof line, "%%0E8008%08X", start);
-  return line;
-}
-
-// Writes BASE.X0..X3 with the records and (when given) a termination record;
-// `lane_override` replaces one lane's line of one record.
-void WriteProgram(const std::string& base, const std::vector<Rec>& recs, const uint32_t* start,
-                  int bad_record = -1, int bad_lane = -1, const std::string& bad_line = "") {
-  for (int lane = 0; lane < 4; ++lane) {
-    std::string text;
-    for (size_t i = 0; i < recs.size(); ++i) {
-      const bool bad = static_cast<int>(i) == bad_record && lane == bad_lane;
-      text += (bad ? bad_line : LaneLine(recs[i], lane)) + "\r\n";
-    }
-    if (start) text += TerminationLine(*start) + "\r\n";
-    WriteFile(base + ".X" + std::to_string(lane), text);
-  }
-  // 2 January 2001, 03:04:05 UTC; the tool runs with TZ=UTC0.
-  struct tm t {};
-  t.tm_year = 101;
-  t.tm_mon = 0;
-  t.tm_mday = 2;
-  t.tm_hour = 3;
-  t.tm_min = 4;
-  t.tm_sec = 5;
-  const time_t when = timegm(&t);
-  struct timeval times[2] = {{when, 0}, {when, 0}};
-  utimes((base + ".X0").c_str(), times);
-}
-
-const std::vector<Rec> kProgram{{0x800, {0x11223344}},
+const std::vector<Block> kProgram{{0x800, {0x11223344}},
                                 {0x900, {0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10, 0x11121314, 0x15161718,
                                          0x191A1B1C, 0xFFFFFFFF}}};
 const uint32_t kStart = 0x00809C00;
@@ -101,6 +50,22 @@ struct BurnRig : ToolRig {
     return ToolRig::Run(std::move(args), input, 30000, {{"TZ", "UTC0"}});
   }
   std::string File(const std::string& name) const { return dir().File(name); }
+
+  // The lane files with CR LF line ends, the .X0 file dated 2 January 2001,
+  // 03:04:05 UTC.
+  void Program(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry) const {
+    WriteProgram(base, blocks, entry, "\r\n");
+    struct tm t {};
+    t.tm_year = 101;
+    t.tm_mon = 0;
+    t.tm_mday = 2;
+    t.tm_hour = 3;
+    t.tm_min = 4;
+    t.tm_sec = 5;
+    const time_t when = timegm(&t);
+    struct timeval times[2] = {{when, 0}, {when, 0}};
+    utimes(File(base + ".X0").c_str(), times);
+  }
 };
 
 // Splits the output at the download time line, which varies.
@@ -116,7 +81,7 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
   int i = 0;
   for (const char* mode : {"-Ms", "-MF"}) {
     BurnRig rig;
-    WriteProgram(rig.File("PROG"), kProgram, &kStart);
+    rig.Program("PROG", kProgram, kStart);
     const RunResult r = rig.Run({"prog", mode});
     EXPECT_EQ(r.exit_code, 0) << r.out;
     ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
@@ -142,14 +107,14 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
 
 TEST(BurnDownload, SettingsFileKeepsTheMode) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   EXPECT_EQ(rig.Run({"prog", "-mf"}).exit_code, 0);
   EXPECT_EQ(ReadFile(rig.File("vkburn.SET")), "PORT=COM1\nBAUD=115200\nMODE=f\n");
 }
 
 TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), {}, &kStart);
+  rig.Program("PROG", {}, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\n4   4(HEX) Bytes Loaded\n" + kStarted);
@@ -158,7 +123,7 @@ TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
 
 TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), {{0x10, {}}}, &kStart);
+  rig.Program("PROG", {{0x10, {}}}, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\rWriting Target Address: 00000010(HEX)\n12   C(HEX) Bytes Loaded\n" + kStarted);
@@ -181,7 +146,7 @@ class BurnFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(BurnFailures, MessageEndSessionExit2) {
   const FailCase& c = GetParam();
   BurnRig rig(c.sim);
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run(c.args);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.out, kHead + c.after_head);
@@ -263,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
   BurnRig rig({"--fillers-ff", "2000", "--fillers-7f", "50"});
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
@@ -271,7 +236,7 @@ TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
 
 TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, nullptr);
+  rig.Program("PROG", kProgram, std::nullopt);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + kProgress + kLoaded +
                        "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n");
@@ -282,9 +247,10 @@ TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
 TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
   BurnRig rig;
   // The second record's .X2 line has a block length of its own.
-  std::string bad = LaneLine(kProgram[1], 2);
-  bad[1] = '2';
-  WriteProgram(rig.File("PROG"), kProgram, &kStart, 1, 2, bad);
+  rig.Program("PROG", kProgram, kStart);
+  std::string x2 = ReadFile(rig.File("PROG.X2"));
+  x2[x2.find('\n') + 2] = '2';
+  WriteFile(rig.File("PROG.X2"), x2);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)" +
                        "ERROR: Block Lengths Of .X1 File And .X2 File Must Be The Same\n");
@@ -308,7 +274,7 @@ class BurnLocal : public ::testing::TestWithParam<LocalCase> {};
 TEST_P(BurnLocal, RefusedBeforeThePortIsOpened) {
   const LocalCase& c = GetParam();
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   for (int lane = 0; lane < 4; ++lane)
     if (std::find(c.lanes.begin(), c.lanes.end(), lane) == c.lanes.end())
       std::remove(rig.File("PROG.X" + std::to_string(lane)).c_str());
@@ -343,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BurnSource, AFifoInPlaceOfTheX0FileIsAFileThatCannotBeOpened) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   std::remove(rig.File("PROG.X0").c_str());
   ASSERT_EQ(mkfifo(rig.File("PROG.X0").c_str(), 0600), 0);
   const RunResult r = rig.Run({"prog"});
@@ -356,7 +322,7 @@ TEST(BurnSource, AFifoInPlaceOfTheX0FileIsAFileThatCannotBeOpened) {
 TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {
   // Silent from the fifth byte of the first data message on.
   BurnRig rig({"--silent-after", "18"});
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"prog", "-mf"});
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)"
                           "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0xff\n\n"
@@ -369,7 +335,7 @@ TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {
 
 TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"-mS"}, "prog\n");
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
@@ -379,7 +345,7 @@ TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
 
 TEST(BurnSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   BurnRig rig;
-  WriteProgram(rig.File("prog"), kProgram, &kStart);
+  rig.Program("prog", kProgram, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("Loading File: prog.X0\nLoading File: prog.X1\n"), std::string::npos) << r.out;
