@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -74,7 +73,7 @@ class ScriptedPort : public vk::link::PortBackend {
   }
   int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
     got = std::min(n, line_.input.size());
-    std::memcpy(data, line_.input.data(), got);
+    std::copy_n(line_.input.begin(), got, data);
     line_.input.erase(line_.input.begin(), line_.input.begin() + static_cast<long>(got));
     if (got < n && line_.waited) line_.waited(timeout_ms);
     return Error(LineOp::Read);
