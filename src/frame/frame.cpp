@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -111,6 +112,20 @@ void CheckBeforePort(const Frame& frame) {
     case PreCheck::None:
       break;
   }
+}
+
+// An exception that is no run's end (a fault of this program, or memory
+// running out): named on standard error, and the run ends as a failure does
+// once the port may be open, with the lines put back to rest.
+link::RunEnd InternalError(const std::string& program) {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: internal error: %s\n", program.c_str(), e.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s: internal error\n", program.c_str());
+  }
+  return {kExitFailure, Leave::ExitTool};
 }
 
 }  // namespace
@@ -229,12 +244,18 @@ int FinishRun(link::Link& link, link::RunEnd end) {
 
 int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
   Frame frame(Traits(tool));
+  return RunTool(frame, argc, argv, body);
+}
+
+int RunTool(Frame& frame, int argc, char** argv, ToolBody body) {
   link::RunEnd end;
   try {
     StartFrame(frame, argc, argv);
     end = body(frame);
   } catch (const link::RunEnd& failed) {
     end = failed;
+  } catch (...) {
+    end = InternalError(frame.program);
   }
   const int code = FinishRun(frame.link, end);
   if (frame.link.failure()) link::PrintDiagnosis(frame.program, *frame.link.failure());

@@ -1,7 +1,9 @@
 // The tool frame every program runs around its one job.
 //
 //   RunTool       every program's main: the frame, the program's body, and
-//                 the documented ending (ending.h) however the run ends
+//                 the documented ending (ending.h) however the run ends; an
+//                 exception that is no RunEnd ends it through ExitTool
+//                 with 2, named on standard error
 //   StartFrame    banner (loaders), settings file, option scan, usage,
 //                 port line (loaders), first settings rewrite, and the
 //                 checks made before the port is opened (new-name length,
@@ -15,6 +17,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "frame/settings.h"
 #include "frame/tools.h"
@@ -24,7 +27,8 @@
 namespace vk::frame {
 
 struct Frame {
-  explicit Frame(const ToolTraits& tool_traits) : traits(&tool_traits), program(ProgramName(tool_traits)) {}
+  explicit Frame(const ToolTraits& tool_traits, link::BackendOpener open = link::OpenBackend)
+      : traits(&tool_traits), program(ProgramName(tool_traits)), link(std::move(open)) {}
 
   const ToolTraits* traits;
   std::string program;  // as its file is called, for standard error
@@ -45,6 +49,8 @@ using ToolBody = link::RunEnd (*)(Frame& frame);
 
 // Runs the program and returns the code the process ends with.
 int RunTool(Tool tool, int argc, char** argv, ToolBody body);
+// The same in a frame made by the caller.
+int RunTool(Frame& frame, int argc, char** argv, ToolBody body);
 
 // Takes the way out that `end` names and returns the exit code.
 int FinishRun(link::Link& link, link::RunEnd end);

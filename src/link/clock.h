@@ -11,10 +11,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 long MsClock();
 
-// Milliseconds left until `deadline`, rounded up (so a wait never ends just
-// short of it), never negative.
-inline int RemainingMs(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+// Milliseconds left from `now` until `deadline`, rounded up (so a wait never
+// ends just short of it), never negative.
+inline int RemainingMs(SteadyClock::time_point deadline, SteadyClock::time_point now = SteadyClock::now()) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 

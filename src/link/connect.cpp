@@ -1,6 +1,5 @@
 #include "link/connect.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -16,33 +15,37 @@ namespace {
 // connection is sought; the terminal is given back however the attempt ends.
 class Watch {
  public:
-  Watch(const Link& link, const Connection& connection)
-      : link_(link), connection_(connection), keys_(ConsoleBegin()), start_(SteadyClock::now()) {
-    limit_s_ = connection.limit_s ? *connection.limit_s : keys_ ? 0 : kUnattendedLimitS;
+  Watch(const Link& link, const Connection& connection, Surroundings& around)
+      : link_(link), connection_(connection), around_(around), keys_(around.WatchKeys()), start_(around.Now()) {
+    limit_s_ = ConnectLimitS(connection.limit_s, keys_);
     deadline_ = start_ + std::chrono::seconds(limit_s_);
   }
-  ~Watch() { ConsoleEnd(); }
+  ~Watch() { around_.StopWatchingKeys(); }
   Watch(const Watch&) = delete;
   Watch& operator=(const Watch&) = delete;
 
   // Ends the run through ExitTool on a key press or when time is up. On a
   // terminal, once the wait has lasted a while, says what it waits for.
   void Check(bool cts) {
-    if (keys_ && ConsoleKeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
+    if (keys_ && around_.KeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
+    const auto now = around_.Now();
     bool& hinted = cts ? cts_hinted_ : sync_hinted_;
-    if (keys_ && !hinted && SteadyClock::now() - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
+    if (keys_ && !hinted && now - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
       PrintWaitHint(connection_.program, link_.device(), cts, connection_.sync_byte);
       hinted = true;
     }
-    if (limit_s_ > 0 && SteadyClock::now() >= deadline_) {
+    if (limit_s_ > 0 && now >= deadline_) {
       std::printf("\nConnectTarget(): Time-Out, Target Did Not Answer Within %d Seconds\n", limit_s_);
       EndRun(kExitFailure, Leave::ExitTool);
     }
   }
 
+  Surroundings& around() { return around_; }
+
  private:
   const Link& link_;
   const Connection& connection_;
+  Surroundings& around_;
   bool keys_;
   SteadyClock::time_point start_;
   int limit_s_ = 0;
@@ -55,7 +58,7 @@ int WaitTargetReady(Link& link, Watch& watch) {
   link.SetRtsSignal(1);
   link.SetRtsSignal(0);
   link.EnableAuto_RTS_CTS(1);
-  SleepMs(kRtsPauseMs);
+  watch.around().Sleep(kRtsPauseMs);
 
   // The wait is for a rising CTS: when it is already on, it must drop first.
   const int first_state = link.CTSSignalSet();
@@ -77,15 +80,16 @@ int WaitTargetReady(Link& link, Watch& watch) {
       std::fflush(stdout);
     }
     watch.Check(true);
-    SleepMs(kCtsPollMs);
+    watch.around().Sleep(kCtsPollMs);
   }
 }
 
 int TrySync(Link& link, Connection& connection, Watch& watch, int attempts, int& attempt_counter) {
+  Surroundings& around = watch.around();
   while (attempts != 0) {
     link.Transmit(connection.sync_byte);
     link.Transmit(connection.sync_byte);
-    const auto sent = SteadyClock::now();
+    const auto sent = around.Now();
     --attempts;
     ++attempt_counter;
     if (connection.info)
@@ -95,9 +99,9 @@ int TrySync(Link& link, Connection& connection, Watch& watch, int attempts, int&
     // The first byte that comes within the pause is the one looked at.
     const auto pause_end = sent + std::chrono::milliseconds(kSyncPauseMs);
     uint8_t first = 0;
-    const bool came = link.ReceiveWithin(std::max(RemainingMs(pause_end), 0), first);
-    const auto came_at = SteadyClock::now();
-    SleepMs(RemainingMs(pause_end));
+    const bool came = link.ReceiveWithin(RemainingMs(pause_end, around.Now()), first);
+    const auto came_at = around.Now();
+    around.Sleep(RemainingMs(pause_end, around.Now()));
     if (came && first == connection.sync_byte) {
       connection.echo_ms = std::chrono::duration<double, std::milli>(came_at - sent).count();
       return 1;
@@ -108,8 +112,24 @@ int TrySync(Link& link, Connection& connection, Watch& watch, int attempts, int&
 
 }  // namespace
 
-int ConnectTarget(Link& link, Connection& connection) {
-  Watch watch(link, connection);
+SteadyClock::time_point Surroundings::Now() { return SteadyClock::now(); }
+void Surroundings::Sleep(int ms) { SleepMs(ms); }
+bool Surroundings::WatchKeys() { return ConsoleBegin(); }
+bool Surroundings::KeyPressed() { return ConsoleKeyPressed(); }
+void Surroundings::StopWatchingKeys() { ConsoleEnd(); }
+
+Surroundings& SystemSurroundings() {
+  static Surroundings system;
+  return system;
+}
+
+int ConnectLimitS(std::optional<int> given, bool keys) {
+  if (given) return *given;
+  return keys ? 0 : kUnattendedLimitS;
+}
+
+int ConnectTarget(Link& link, Connection& connection, Surroundings& around) {
+  Watch watch(link, connection, around);
   WaitTargetReady(link, watch);
   int toggle = connection.baud == kBaudHigh ? 1 : 0;
   int attempt_counter = 0;

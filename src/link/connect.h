@@ -13,12 +13,15 @@
 // ExitTool with 2, and so does the connection's time limit: the seconds the
 // caller gives (0: none), or when it gives none, no limit while a terminal
 // can deliver the key press and 60 s when none can (a script, a service).
+// Time and the terminal come from the attempt's Surroundings, so a test can
+// run a minute of waiting in no time.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "link/clock.h"
 #include "link/link.h"
 
 namespace vk::link {
@@ -44,7 +47,29 @@ struct Connection {
   double echo_ms = -1;            // out: how long the answered sync took to come back
 };
 
+// What the attempt waits with besides the line: the clock, and the
+// terminal whose key press ends it. The system's, unless a test gives its
+// own.
+class Surroundings {
+ public:
+  virtual ~Surroundings() = default;
+  virtual SteadyClock::time_point Now();
+  virtual void Sleep(int ms);
+  // Starts watching the terminal for a key; false when there is none.
+  virtual bool WatchKeys();
+  virtual bool KeyPressed();
+  // Gives the terminal back as it was.
+  virtual void StopWatchingKeys();
+};
+
+Surroundings& SystemSurroundings();
+
+// The whole attempt's limit in seconds, 0 for none: the one given, else
+// none while a terminal can deliver the key press (`keys`) and
+// kUnattendedLimitS when none can.
+int ConnectLimitS(std::optional<int> given, bool keys);
+
 // Returns the number of sync attempts made, the answered one included.
-int ConnectTarget(Link& link, Connection& connection);
+int ConnectTarget(Link& link, Connection& connection, Surroundings& around = SystemSurroundings());
 
 }  // namespace vk::link

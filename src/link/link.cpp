@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "link/ending.h"
 #include "link/port_names.h"
@@ -40,7 +41,7 @@ const char* PrepareMessage(PrepareStep step) {
 
 }  // namespace
 
-Link::Link() = default;
+Link::Link(BackendOpener open) : open_(std::move(open)) {}
 Link::~Link() = default;
 
 void Link::Fail(const char* format, int error, Leave leave, bool opening, std::string server_text) {
@@ -70,7 +71,7 @@ void Link::OpenPort(int port, int baud) {
   device_ = PortDeviceName(port);
   if (trace_) trace_->Event("open " + device_);
   OpenError error;
-  std::unique_ptr<PortBackend> opened = OpenBackend(device_, error);
+  std::unique_ptr<PortBackend> opened = open_(device_, error);
   if (opened && trace_) opened = TracedBackend(std::move(opened), *trace_);
   if (!opened) {
     std::printf("\nOpen Of %s Failed: %d\n", device_.c_str(), error.code);

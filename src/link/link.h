@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,9 +43,13 @@ struct LinkFailure {
   std::string server_text;  // what a network serial server said, if anything
 };
 
+// Opens the device or URL a port stands for: OpenBackend for the programs;
+// a test hands the link a line of its own.
+using BackendOpener = std::function<std::unique_ptr<PortBackend>(const std::string& name, OpenError& error)>;
+
 class Link {
  public:
-  Link();
+  explicit Link(BackendOpener open = OpenBackend);
   ~Link();
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
@@ -94,6 +99,7 @@ class Link {
   [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false,
                          std::string server_text = {});
 
+  BackendOpener open_;
   std::unique_ptr<WireTrace> trace_;  // before port_: it outlives the port
   std::unique_ptr<PortBackend> port_;
   // The link's copy of the line settings. OpenPort and SetBaudRate refill it

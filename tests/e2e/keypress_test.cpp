@@ -14,9 +14,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <thread>
 
-#include "support/process.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
@@ -33,6 +32,7 @@ struct Terminal {
   pid_t tool;
   int master;
   int view;  // the terminal opened without becoming its controlling process
+  const std::string& out;  // what the tool wrote so far
   bool KeyMode() const {
     struct termios t {};
     tcgetattr(view, &t);
@@ -43,37 +43,47 @@ struct Terminal {
     const size_t paren = stat.rfind(')');
     return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
   }
+  bool Says(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
 
+// Taken in order, each once `ready` holds: what happens to the tool waits
+// for the tool, not for the clock, so a busy machine only makes it slower.
 struct Step {
-  int at_ms;
+  std::function<bool(const Terminal&)> ready;
   std::function<void(const Terminal&)> act;
 };
 
+bool InKeyMode(const Terminal& t) { return t.KeyMode(); }
 void PressKey(const Terminal& t) { (void)!write(t.master, "x", 1); }
 
-// Runs the tool on a fresh pseudo-terminal that is its controlling terminal
-// and standard output, in a foreground process group of its own under a
-// session leader that waits for it (as a shell's job), and takes the steps.
-// The terminal's modes must be as they were once the tool has ended.
-TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                          const std::string& cwd, const std::vector<Step>& steps, int timeout_ms) {
+// Runs the rig's tool on a fresh pseudo-terminal that is its controlling
+// terminal and standard output, in a foreground process group of its own
+// under a session leader that waits for it (as a shell's job), and takes
+// the steps. The terminal's modes must be as they were before the tool
+// started once it has ended.
+TerminalRun RunOnTerminal(const ToolRig& rig, const std::vector<std::string>& tool_args,
+                          const std::vector<Step>& steps, int timeout_ms) {
   TerminalRun run;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);
   grantpt(master);
   unlockpt(master);
   const std::string slave_name = ptsname(master);
+  const int view = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+  struct termios before {};
+  tcgetattr(view, &before);  // before any process of the tool's exists
 
-  std::vector<std::string> args = argv;
+  std::vector<std::string> args{rig.tool()};
+  args.insert(args.end(), tool_args.begin(), tool_args.end());
   std::vector<char*> c_args;
   for (auto& a : args) c_args.push_back(a.data());
   c_args.push_back(nullptr);
   std::vector<std::string> envs;
-  for (const auto& [k, v] : env) envs.push_back(k + "=" + v);
+  for (const auto& [k, v] : ToolEnv(rig.Url())) envs.push_back(k + "=" + v);
   std::vector<char*> c_env;
   for (auto& e : envs) c_env.push_back(e.data());
   c_env.push_back(nullptr);
+  const std::string cwd = rig.dir().path();
 
   int pid_pipe[2];
   EXPECT_EQ(pipe(pid_pipe), 0);
@@ -103,11 +113,9 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<s
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
   close(pid_pipe[1]);
-  Terminal t{-1, master, open(slave_name.c_str(), O_RDWR | O_NOCTTY)};
+  Terminal t{-1, master, view, run.out};
   EXPECT_EQ(read(pid_pipe[0], &t.tool, sizeof t.tool), static_cast<ssize_t>(sizeof t.tool));
   close(pid_pipe[0]);
-  struct termios before {};
-  tcgetattr(t.view, &before);
 
   const auto start = std::chrono::steady_clock::now();
   size_t next = 0;
@@ -115,7 +123,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<s
   for (;;) {
     const long elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    while (next < steps.size() && elapsed >= steps[next].at_ms) steps[next++].act(t);
+    while (next < steps.size() && steps[next].ready(t)) steps[next++].act(t);
     struct pollfd p {master, POLLIN, 0};
     if (poll(&p, 1, 20) > 0) {
       char buffer[512];
@@ -134,26 +142,27 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv, const std::map<s
       break;
     }
   }
+  EXPECT_EQ(next, steps.size()) << "steps not taken";
   struct termios after {};
-  tcgetattr(t.view, &after);
+  tcgetattr(view, &after);
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
-  close(t.view);
+  close(view);
   close(master);
   return run;
 }
 
+const std::string kKeyEndsTheWait = "a key press ends the wait";
+
 TEST(KeyPress, EndsTheWaitForCtsWithExitCode2) {
-  TempDir dir;
-  SimProcess sim({"--no-cts"});
-  CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
+  ToolRig rig("vkstart", {"--no-cts"});
   const TerminalRun run =
-      RunOnTerminal({dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(), {{3600, PressKey}}, 10000);
+      RunOnTerminal(rig, {"prog"}, {{[](const Terminal& t) { return t.Says(kKeyEndsTheWait); }, PressKey}}, 10000);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
   // Progress stars and, after a few seconds, what is awaited (on standard
   // error, which is the terminal too); no message.
   const std::string hint =
-      "vkstart: waiting for the board on " + sim.Url() + " to raise CTS; a key press ends the wait\r\n";
+      "vkstart: waiting for the board on " + rig.Url() + " to raise CTS; " + kKeyEndsTheWait + "\r\n";
   const size_t at = run.out.find(hint);
   ASSERT_NE(at, std::string::npos) << run.out;
   EXPECT_EQ((run.out.substr(0, at) + run.out.substr(at + hint.size())).find_first_not_of('*'), std::string::npos)
@@ -161,28 +170,23 @@ TEST(KeyPress, EndsTheWaitForCtsWithExitCode2) {
 }
 
 TEST(KeyPress, EndsTheSyncAttemptsWithExitCode2) {
-  TempDir dir;
   // The board never echoes: every sync byte is ignored.
-  SimProcess sim({"--sync-ignore", "1000000"});
-  CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
-  const TerminalRun run =
-      RunOnTerminal({dir.File("vkstart"), "prog", "-i"}, ToolEnv(sim.Url()), dir.path(), {{600, PressKey}}, 8000);
+  ToolRig rig("vkstart", {"--sync-ignore", "1000000"});
+  const TerminalRun run = RunOnTerminal(
+      rig, {"prog", "-i"}, {{[](const Terminal& t) { return t.Says("With 38400 Baud"); }, PressKey}}, 8000);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_NE(run.out.find("With 38400 Baud"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("Connected"), std::string::npos) << run.out;
 }
 
-// Every signal that ends the tool gives the terminal back first (the check
-// is in RunOnTerminal); none is caught for good.
+// Every signal that ends the tool in the key mode gives the terminal back
+// first (the check is in RunOnTerminal); none is caught for good.
 TEST(KeyPress, SignalsThatEndTheRunGiveTheTerminalBack) {
+  ToolRig rig("vkstart", {"--no-cts"});
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGPIPE}) {
     SCOPED_TRACE(strsignal(sig));
-    TempDir dir;
-    SimProcess sim({"--no-cts"});
-    CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
-    const TerminalRun run = RunOnTerminal({dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(),
-                                          {{600, [sig](const Terminal& t) { kill(t.tool, sig); }}}, 8000);
+    const TerminalRun run =
+        RunOnTerminal(rig, {"prog"}, {{InKeyMode, [sig](const Terminal& t) { kill(t.tool, sig); }}}, 8000);
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 128 + sig);
   }
@@ -191,28 +195,17 @@ TEST(KeyPress, SignalsThatEndTheRunGiveTheTerminalBack) {
 // Stopped (Ctrl-Z) the tool leaves the terminal usable; continued it takes
 // the key mode again, and a key still ends the wait.
 TEST(KeyPress, StopAndContinueGiveTheTerminalBackInBetween) {
-  TempDir dir;
-  SimProcess sim({"--no-cts"});
-  CopyExecutable(BinDir() + "/vkstart", dir.File("vkstart"));
-  bool keys_at_start = false, keys_stopped = true, keys_continued = false;
-  char stopped_state = '?';
+  ToolRig rig("vkstart", {"--no-cts"});
+  bool keys_stopped = true;
+  const auto always = [](const Terminal&) { return true; };
   const TerminalRun run = RunOnTerminal(
-      {dir.File("vkstart"), "prog"}, ToolEnv(sim.Url()), dir.path(),
-      {{500, [&](const Terminal& t) { keys_at_start = t.KeyMode(); }},
-       {600, [](const Terminal& t) { kill(t.tool, SIGTSTP); }},
-       {1000,
-        [&](const Terminal& t) {
-          keys_stopped = t.KeyMode();
-          stopped_state = t.State();
-        }},
-       {1100, [](const Terminal& t) { kill(t.tool, SIGCONT); }},
-       {1500, [&](const Terminal& t) { keys_continued = t.KeyMode(); }},
-       {1600, PressKey}},
+      rig, {"prog"},
+      {{InKeyMode, [](const Terminal& t) { kill(t.tool, SIGTSTP); }},
+       {[](const Terminal& t) { return t.State() == 'T'; }, [&](const Terminal& t) { keys_stopped = t.KeyMode(); }},
+       {always, [](const Terminal& t) { kill(t.tool, SIGCONT); }},
+       {InKeyMode, PressKey}},
       10000);
-  EXPECT_TRUE(keys_at_start);
-  EXPECT_EQ(stopped_state, 'T');
   EXPECT_FALSE(keys_stopped);
-  EXPECT_TRUE(keys_continued);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
 }

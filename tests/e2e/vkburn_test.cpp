@@ -10,73 +10,17 @@
 #include <memory>
 #include <regex>
 
+#include "support/bytes.h"
 #include "support/tool_rig.h"
 
 using namespace vktest;
 
 namespace {
 
-struct Rec {
-  uint32_t address;
-  std::vector<uint32_t> words;
-};
-
-// The four lane lines of a data record with 8-digit addresses.
-std::string LaneLine(const Rec& r, int lane) {
-  char head[32];
-  std::snprintf(head, sizeof head, "%%%02X600%d%08X", static_cast<unsigned>(14 + 2 * r.words.size()), 8,
-                r.address);
-  std::string line = head;
-  for (uint32_t w : r.words) {
-    char b[3];
-    std::snprintf(b, sizeof b, "%02X", (w >> (8 * lane)) & 0xFF);
-    line += b;
-  }
-  return line;
-}
-
-std::string TerminationLine(uint32_t start) {
-  char line[32];
-  std::snprintf(line, sizeof line, "%%0E8008%08X", start);
-  return line;
-}
-
-// Writes BASE.X0..X3 with the records and (when given) a termination record;
-// `lane_override` replaces one lane's line of one record.
-void WriteProgram(const std::string& base, const std::vector<Rec>& recs, const uint32_t* start,
-                  int bad_record = -1, int bad_lane = -1, const std::string& bad_line = "") {
-  for (int lane = 0; lane < 4; ++lane) {
-    std::string text;
-    for (size_t i = 0; i < recs.size(); ++i) {
-      const bool bad = static_cast<int>(i) == bad_record && lane == bad_lane;
-      text += (bad ? bad_line : LaneLine(recs[i], lane)) + "\r\n";
-    }
-    if (start) text += TerminationLine(*start) + "\r\n";
-    WriteFile(base + ".X" + std::to_string(lane), text);
-  }
-  // 2 January 2001, 03:04:05 UTC; the tool runs with TZ=UTC0.
-  struct tm t {};
-  t.tm_year = 101;
-  t.tm_mon = 0;
-  t.tm_mday = 2;
-  t.tm_hour = 3;
-  t.tm_min = 4;
-  t.tm_sec = 5;
-  const time_t when = timegm(&t);
-  struct timeval times[2] = {{when, 0}, {when, 0}};
-  utimes((base + ".X0").c_str(), times);
-}
-
-const std::vector<Rec> kProgram{{0x800, {0x11223344}},
+const std::vector<Block> kProgram{{0x800, {0x11223344}},
                                 {0x900, {0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10, 0x11121314, 0x15161718,
                                          0x191A1B1C, 0xFFFFFFFF}}};
 const uint32_t kStart = 0x00809C00;
-
-std::vector<int> Concat(std::initializer_list<std::vector<int>> parts) {
-  std::vector<int> out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 // The bytes of the whole download for kProgram named PROG.
 const std::vector<int> kDescriptor{0x00, 'P', 'R', 'O', 'G', 0x00, 2, 1, 1, 3, 4, 5, 0x01};
@@ -106,6 +50,22 @@ struct BurnRig : ToolRig {
     return ToolRig::Run(std::move(args), input, 30000, {{"TZ", "UTC0"}});
   }
   std::string File(const std::string& name) const { return dir().File(name); }
+
+  // The lane files with CR LF line ends, the .X0 file dated 2 January 2001,
+  // 03:04:05 UTC.
+  void Program(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry) const {
+    WriteProgram(base, blocks, entry, "\r\n");
+    struct tm t {};
+    t.tm_year = 101;
+    t.tm_mon = 0;
+    t.tm_mday = 2;
+    t.tm_hour = 3;
+    t.tm_min = 4;
+    t.tm_sec = 5;
+    const time_t when = timegm(&t);
+    struct timeval times[2] = {{when, 0}, {when, 0}};
+    utimes(File(base + ".X0").c_str(), times);
+  }
 };
 
 // Splits the output at the download time line, which varies.
@@ -121,13 +81,13 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
   int i = 0;
   for (const char* mode : {"-Ms", "-MF"}) {
     BurnRig rig;
-    WriteProgram(rig.File("PROG"), kProgram, &kStart);
+    rig.Program("PROG", kProgram, kStart);
     const RunResult r = rig.Run({"prog", mode});
     EXPECT_EQ(r.exit_code, 0) << r.out;
     ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
     sent[i] = rig.Sent();
     received[i] = rig.Received();
-    EXPECT_EQ(sent[i], Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
+    EXPECT_EQ(sent[i], Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})) << mode;
     // The board's flash holds the program with its date and words.
     EXPECT_EQ(rig.Flash(),
               "PROG 1 2 1 1 3 4 5 00809c00 11223344 01020304 05060708 090a0b0c 0d0e0f10 11121314 15161718 "
@@ -139,35 +99,35 @@ TEST(BurnDownload, SaveAndFastModePutTheSameBytesOnTheWire) {
   // here for PROG, then C1 for the 12-byte data message and 1D for the start.
   const auto& rx = received[0];
   EXPECT_NE(std::search(rx.begin(), rx.end(), kData1.begin(), kData1.end()), rx.end());
-  const std::vector<int> data1_answer = Concat({kData1, {0xC1, 0x01}});
+  const std::vector<int> data1_answer = Cat({kData1, {0xC1, 0x01}});
   EXPECT_NE(std::search(rx.begin(), rx.end(), data1_answer.begin(), data1_answer.end()), rx.end());
-  const std::vector<int> start_answer = Concat({kStartMsg, {0x1D, 0x01}});
+  const std::vector<int> start_answer = Cat({kStartMsg, {0x1D, 0x01}});
   EXPECT_NE(std::search(rx.begin(), rx.end(), start_answer.begin(), start_answer.end()), rx.end());
 }
 
 TEST(BurnDownload, SettingsFileKeepsTheMode) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   EXPECT_EQ(rig.Run({"prog", "-mf"}).exit_code, 0);
   EXPECT_EQ(ReadFile(rig.File("vkburn.SET")), "PORT=COM1\nBAUD=115200\nMODE=f\n");
 }
 
 TEST(BurnDownload, FirstRecordTerminationSendsNoData) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), {}, &kStart);
+  rig.Program("PROG", {}, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\n4   4(HEX) Bytes Loaded\n" + kStarted);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kStartMsg, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kStartMsg, kEndDownload, kEndSession}));
 }
 
 TEST(BurnDownload, ZeroWordRecordIsAnEightByteMessage) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), {{0x10, {}}}, &kStart);
+  rig.Program("PROG", {{0x10, {}}}, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   ExpectOutput(r, kHead + "\rWriting Target Address: 00000010(HEX)\n12   C(HEX) Bytes Loaded\n" + kStarted);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, {0x02, 0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x10}, kStartMsg,
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, {0x02, 0x00, 0x08, 0x01, 0x00, 0x00, 0x00, 0x10}, kStartMsg,
                                 kEndDownload, kEndSession}));
 }
 
@@ -186,7 +146,7 @@ class BurnFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(BurnFailures, MessageEndSessionExit2) {
   const FailCase& c = GetParam();
   BurnRig rig(c.sim);
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run(c.args);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.out, kHead + c.after_head);
@@ -207,68 +167,68 @@ INSTANTIATE_TEST_SUITE_P(
     Results, BurnFailures,
     ::testing::Values(
         FailCase{"name_exists", {"--program", "PROG"}, {"prog"}, "Filename PROG Already Exists On Target\n",
-                 Concat({kDescriptor, kEndSession})},
+                 Cat({kDescriptor, kEndSession})},
         FailCase{"start_unknown", {"--result", "0=9"}, {"prog"}, "\nERROR: UNKNOWN RESULT CODE RECEIVED\n\n",
-                 Concat({kDescriptor, kEndSession})},
+                 Cat({kDescriptor, kEndSession})},
         FailCase{"start_checksum", {"--checksum-fault", "0"}, {"prog"}, "\nTARGET COMMUNICATION CHECKSUM ERROR" + EndSessionEcho("01"),
-                 Concat({kDescriptor, {0x04}})},
+                 Cat({kDescriptor, {0x04}})},
         FailCase{"start_command_echo", {"--echo-fault", "1"}, {"prog"},
                  "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n",
-                 Concat({{0x00}, kEndSession})},
+                 Cat({{0x00}, kEndSession})},
         FailCase{"start_name_echo", {"--echo-fault", "3"}, {"prog"},
                  "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x52 RECEIVED DATA:0xd2\n\n" + kBoardStillListening,
-                 Concat({{0x00, 'P', 'R'}, {0x04}})},
+                 std::vector<int>{0x00, 'P', 'R', 0x04}},
         FailCase{"flash_full", {"--result", "2=0"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)\nTarget Flash Memory Full\n",
-                 Concat({kDescriptor, kData1, kEndSession})},
+                 Cat({kDescriptor, kData1, kEndSession})},
         FailCase{"data_unknown", {"--result", "2=5"}, {"prog", "-mf"},
                  "\rWriting Target Address: 00000800(HEX)" + kUnknownData,
-                 Concat({kDescriptor, kData1, kEndSession})},
+                 Cat({kDescriptor, kData1, kEndSession})},
         FailCase{"data_checksum", {"--checksum-fault", "2"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
-                 Concat({kDescriptor, kData1, {0x04}})},
+                 Cat({kDescriptor, kData1, {0x04}})},
         // Echo 14 is the fifth byte of the first data message (13 echoes of
         // the descriptor come first).
         FailCase{"data_echo_save", {"--echo-fault", "18"}, {"prog"},
                  "\rWriting Target Address: 00000800(HEX)"
                  "\n\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n" + kBoardStillListening,
-                 Concat({kDescriptor, {0x02, 0x00, 0x0C, 0x01, 0x00}, {0x04}})},
+                 Cat({kDescriptor, {0x02, 0x00, 0x0C, 0x01, 0x00}, {0x04}})},
         FailCase{"data_echo_fast", {"--echo-fault", "18"}, {"prog", "-Mf"},
                  "\rWriting Target Address: 00000800(HEX)"
                  "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0x80\n\n"
                  "Please Try Again With Security Option: \"VKBURN <NAME> -Ms\"\n\n" + EndSessionEcho("c1"),
-                 Concat({kDescriptor, kData1, {0x04}})},
+                 Cat({kDescriptor, kData1, {0x04}})},
         FailCase{"start_address_refused", {"--result", "1=0"}, {"prog"},
                  kProgress + "\n\nERROR: PROGRAM START ADDRESS WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
         FailCase{"start_address_unknown", {"--result", "1=7"}, {"prog"}, kProgress + kUnknownData,
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndSession})},
         FailCase{"start_address_checksum", {"--checksum-fault", "1"}, {"prog", "-mf"},
                  kProgress + "\n\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("01"),
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, {0x04}})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, {0x04}})},
         FailCase{"end_download_checksum", {"--checksum-fault", "3"}, {"prog"},
                  kProgress + kLoaded + "\nTARGET COMMUNICATION CHECKSUM ERROR\n\n" + EndSessionEcho("ff"),
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, {0x04}})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, {0x04}})},
         FailCase{"end_download_no_start", {"--result", "3=0", "--fillers-ff", "300"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: PREVIOUS START DOWNLOAD PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_no_address", {"--result", "3=1"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_data", {"--result", "3=2"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: LOAD DATA PROTOCOL WAS NOT CORRECTLY\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_too_many", {"--result", "3=3"}, {"prog"},
                  kProgress + kLoaded + "More Than 63 Programs Present In Flash\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})},
         FailCase{"end_download_unknown", {"--result", "3=127"}, {"prog"},
                  kProgress + kLoaded + "\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n",
-                 Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})}),
+                 Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession})}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
   BurnRig rig({"--fillers-ff", "2000", "--fillers-7f", "50"});
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, kHead + kProgress + kLoaded + kStarted);
@@ -276,25 +236,26 @@ TEST(BurnDownload, FillersBeforeTheEndDownloadResultAreWaitedThrough) {
 
 TEST(BurnDownload, MissingTerminationRecordLetsTheBoardDecide) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, nullptr);
+  rig.Program("PROG", kProgram, std::nullopt);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + kProgress + kLoaded +
                        "\nERROR: PREVIOUS LOAD START ADDRESS PROTOCOL WAS NOT CORRECTLY\n\n");
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kData2, kEndDownload, kEndSession}));
 }
 
 TEST(BurnReader, FormatErrorMidDownloadEndsTheSession) {
   BurnRig rig;
   // The second record's .X2 line has a block length of its own.
-  std::string bad = LaneLine(kProgram[1], 2);
-  bad[1] = '2';
-  WriteProgram(rig.File("PROG"), kProgram, &kStart, 1, 2, bad);
+  rig.Program("PROG", kProgram, kStart);
+  std::string x2 = ReadFile(rig.File("PROG.X2"));
+  x2[x2.find('\n') + 2] = '2';
+  WriteFile(rig.File("PROG.X2"), x2);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)" +
                        "ERROR: Block Lengths Of .X1 File And .X2 File Must Be The Same\n");
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kEndSession}));
 }
 
 // Local-phase refusals: nothing reaches the board, not even a connection.
@@ -314,7 +275,7 @@ class BurnLocal : public ::testing::TestWithParam<LocalCase> {};
 TEST_P(BurnLocal, RefusedBeforeThePortIsOpened) {
   const LocalCase& c = GetParam();
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   for (int lane = 0; lane < 4; ++lane)
     if (std::find(c.lanes.begin(), c.lanes.end(), lane) == c.lanes.end())
       std::remove(rig.File("PROG.X" + std::to_string(lane)).c_str());
@@ -356,7 +317,7 @@ TEST(BurnSource, LaneFilesThatCannotBeOpenedSayWhy) {
   for (const int lane : {0, 2}) {
     if (lane == 2 && geteuid() != 0) continue;  // only root can become nobody (and reads anything itself)
     BurnRig rig;
-    WriteProgram(rig.File("PROG"), kProgram, &kStart);
+    rig.Program("PROG", kProgram, kStart);
     const std::string name = "PROG.X" + std::to_string(lane);
     if (lane == 0) {
       std::remove(rig.File(name).c_str());
@@ -380,7 +341,7 @@ TEST(BurnSource, LaneFilesThatCannotBeOpenedSayWhy) {
 TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {
   // Silent from the fifth byte of the first data message on.
   BurnRig rig({"--silent-after", "18"});
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"prog", "-mf"});
   EXPECT_EQ(r.out, kHead + "\rWriting Target Address: 00000800(HEX)"
                           "\n\nERROR AT RECEIVED ECHO: \nTRANSMITTED DATA:0x00 RECEIVED DATA:0xff\n\n"
@@ -393,7 +354,7 @@ TEST(BurnDownload, FastModeBoardSilentMidMessageFailsWithinOneTimeOut) {
 
 TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
   BurnRig rig;
-  WriteProgram(rig.File("PROG"), kProgram, &kStart);
+  rig.Program("PROG", kProgram, kStart);
   const RunResult r = rig.Run({"-mS"}, "prog\n");
   EXPECT_EQ(r.exit_code, 0) << r.out;
   ExpectOutput(r, "\nVeskar C4x DSP Family Flash-Loader For WIN-NT/2000 V 3.0\n\nUsing Port  : COM1\n"
@@ -403,12 +364,12 @@ TEST(BurnSource, PromptedLowerCaseNameIsUpperCased) {
 
 TEST(BurnSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   BurnRig rig;
-  WriteProgram(rig.File("prog"), kProgram, &kStart);
+  rig.Program("prog", kProgram, kStart);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("Loading File: prog.X0\nLoading File: prog.X1\n"), std::string::npos) << r.out;
   // The board is told the upper-case name.
-  EXPECT_EQ(rig.Sent(), Concat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession}));
+  EXPECT_EQ(rig.Sent(), Cat({kDescriptor, kData1, kData2, kStartMsg, kEndDownload, kEndSession}));
 }
 
 TEST(BurnUsage, UsageShowsCurrentSettingsAndWritesNothing) {

@@ -29,95 +29,54 @@ std::vector<int> Rename(const std::string& from, const std::string& to) {
 const std::string kWorking = "\nTarget Is Working...";
 const std::string kDone = kWorking + "  Done.\n";
 
-struct Case {
-  const char* title;
-  std::vector<std::string> sim;
-  std::vector<std::string> args;
-  std::string out;
-  int exit_code;
-  std::vector<int> sent;
-  std::string flash_after;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.title; }
-
-class NameCases : public ::testing::TestWithParam<Case> {};
-
-TEST_P(NameCases, OutputExitCodeWireAndFlash) {
-  const Case& c = GetParam();
-  ToolRig rig("vkname", c.sim, kFlash);
-  const RunResult r = rig.Run(c.args);
-  ASSERT_FALSE(r.timed_out) << r.out;
-  EXPECT_EQ(r.out, c.out);
-  EXPECT_EQ(r.exit_code, c.exit_code);
-  EXPECT_EQ(rig.Sent(), c.sent);
-  EXPECT_EQ(rig.Flash(), c.flash_after);
-}
+class NameCases : public ToolCases {};
+TEST_P(NameCases, OutputExitCodeWireAndFlash) { CheckToolCase("vkname", kFlash, GetParam()); }
 
 const std::string kRenamed = "NEW 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine;
 
 INSTANTIATE_TEST_SUITE_P(
     Results, NameCases,
     ::testing::Values(
-        Case{"renamed", {}, {"old", "new"}, kDone, 254, Rename("OLD", "NEW"), kRenamed},
-        Case{"renamed_after_many_fillers", {"--fillers-ff", "3000"}, {"old", "new", "-c1"}, kDone, 254,
-             Rename("OLD", "NEW"), kRenamed},
-        Case{"new_name_of_15_characters", {}, {"old", "abcdefghijklmno"}, kDone, 254,
-             Rename("OLD", "ABCDEFGHIJKLMNO"), "ABCDEFGHIJKLMNO 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine},
-        Case{"not_present", {}, {"gone", "new"}, kWorking + "\n\nProgram Name GONE Is Not Present On Target\n", 2,
-             Rename("GONE", "NEW"), kFlash},
+        ToolCase{"renamed", {}, {"old", "new"}, kDone, 254, Rename("OLD", "NEW"), kRenamed},
+        ToolCase{"renamed_after_many_fillers", {"--fillers-ff", "3000"}, {"old", "new", "-c1"}, kDone, 254,
+                 Rename("OLD", "NEW"), kRenamed},
+        ToolCase{"new_name_of_15_characters", {}, {"old", "abcdefghijklmno"}, kDone, 254,
+                 Rename("OLD", "ABCDEFGHIJKLMNO"), "ABCDEFGHIJKLMNO 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine},
+        ToolCase{"not_present", {}, {"gone", "new"}, kWorking + "\n\nProgram Name GONE Is Not Present On Target\n", 2,
+                 Rename("GONE", "NEW"), kFlash},
         // The old name is not measured.
-        Case{"long_old_name_sent", {}, {"abcdefghijklmnopqrst", "new"},
-             kWorking + "\n\nProgram Name ABCDEFGHIJKLMNOPQRST Is Not Present On Target\n", 2,
-             Rename("ABCDEFGHIJKLMNOPQRST", "NEW"), kFlash},
+        ToolCase{"long_old_name_sent", {}, {"abcdefghijklmnopqrst", "new"},
+                 kWorking + "\n\nProgram Name ABCDEFGHIJKLMNOPQRST Is Not Present On Target\n", 2,
+                 Rename("ABCDEFGHIJKLMNOPQRST", "NEW"), kFlash},
         // Names go by position, options included: OLD stands second, so it
         // is the new name and the old one is empty.
-        Case{"option_first_shifts_the_names", {}, {"-C1", "old", "new"},
-             kWorking + "\n\nProgram Name  Is Not Present On Target\n", 2, Rename("", "OLD"), kFlash},
-        Case{"new_name_exists", {}, {"old", "taken"}, kWorking + "\n\nProgram Name TAKEN Already Exists On Target\n",
-             2, Rename("OLD", "TAKEN"), kFlash},
-        Case{"7f_where_result_due", {"--result", "6=127", "--fillers-ff", "5"}, {"old", "new"},
-             kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n", 2, Rename("OLD", "NEW"), kRenamed},
-        Case{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, {"old", "new"},
-             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x06 RECEIVED DATA:0x86\n\n", 2, {0x06, 0x04, 0x0C}, kFlash},
-        Case{"name_echo_wrong_goes_on", {"--echo-fault", "2"}, {"old", "new"},
-             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x4f RECEIVED DATA:0xcf\n\n"
-             "\nCHECKSUM ERROR: Checksum: 4f   ReceivedChecksum: cf \n\n" +
-                 kDone,
-             254, Rename("OLD", "NEW"), kRenamed},
-        Case{"checksum_wrong_goes_on", {"--checksum-fault", "6"}, {"old", "new"},
-             "\nCHECKSUM ERROR: Checksum: cf   ReceivedChecksum: d0 \n\n" + kDone, 254, Rename("OLD", "NEW"),
-             kRenamed}),
-    [](const auto& info) { return std::string(info.param.title); });
+        ToolCase{"option_first_shifts_the_names", {}, {"-C1", "old", "new"},
+                 kWorking + "\n\nProgram Name  Is Not Present On Target\n", 2, Rename("", "OLD"), kFlash},
+        ToolCase{"new_name_exists", {}, {"old", "taken"},
+                 kWorking + "\n\nProgram Name TAKEN Already Exists On Target\n", 2, Rename("OLD", "TAKEN"), kFlash},
+        ToolCase{"7f_where_result_due", {"--result", "6=127", "--fillers-ff", "5"}, {"old", "new"},
+                 kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n", 2, Rename("OLD", "NEW"), kRenamed},
+        ToolCase{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, {"old", "new"},
+                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x06 RECEIVED DATA:0x86\n\n", 2, {0x06, 0x04, 0x0C},
+                 kFlash},
+        ToolCase{"name_echo_wrong_goes_on", {"--echo-fault", "2"}, {"old", "new"},
+                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x4f RECEIVED DATA:0xcf\n\n"
+                 "\nCHECKSUM ERROR: Checksum: 4f   ReceivedChecksum: cf \n\n" +
+                     kDone,
+                 254, Rename("OLD", "NEW"), kRenamed},
+        ToolCase{"checksum_wrong_goes_on", {"--checksum-fault", "6"}, {"old", "new"},
+                 "\nCHECKSUM ERROR: Checksum: cf   ReceivedChecksum: d0 \n\n" + kDone, 254, Rename("OLD", "NEW"),
+                 kRenamed}),
+    CaseTitle());
 
-struct Refusal {
-  const char* title;
-  std::vector<std::string> args;
-  std::string out;
-};
-
-void PrintTo(const Refusal& c, std::ostream* os) { *os << c.title; }
-
-class NameRefusals : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(NameRefusals, BeforeThePortIsOpened) {
-  ToolRig rig("vkname", {}, kFlash);
-  const RunResult r = rig.Run(GetParam().args);
-  EXPECT_EQ(r.out, GetParam().out);
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(rig.Trace().find("connect"), std::string::npos) << "no connection at all";
-  EXPECT_EQ(rig.Flash(), kFlash);
-  // The first settings rewrite came before the check and stays.
-  EXPECT_EQ(ReadFile(rig.dir().File("vkname.SET")), "PORT=COM1\nBAUD=115200\n");
-}
-
+// Refused before the port is opened: no connection at all.
 INSTANTIATE_TEST_SUITE_P(
-    Refused, NameRefusals,
+    Refused, NameCases,
     ::testing::Values(
-        Refusal{"new_name_of_16_characters", {"old", "abcdefghijklmnop"},
-                "\nName ABCDEFGHIJKLMNOP Is Longer Than 15 Characters\n"},
-        Refusal{"single_name", {"old"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n"},
-        Refusal{"no_name", {"-C1"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n"}),
-    [](const auto& info) { return std::string(info.param.title); });
+        ToolCase{"new_name_of_16_characters", {}, {"old", "abcdefghijklmnop"},
+                     "\nName ABCDEFGHIJKLMNOP Is Longer Than 15 Characters\n", 2, {}, kFlash},
+        ToolCase{"single_name", {}, {"old"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n", 2, {}, kFlash},
+        ToolCase{"no_name", {}, {"-C1"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n", 2, {}, kFlash}),
+    CaseTitle());
 
 }  // namespace

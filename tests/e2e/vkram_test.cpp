@@ -4,106 +4,38 @@
 
 #include <array>
 #include <chrono>
-#include <optional>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
 
-#include "support/process.h"
+#include "support/bytes.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
 namespace {
 
-using Bytes = std::vector<int>;
+using Bytes = std::vector<int>;  // trace bytes
 using Words = std::vector<uint32_t>;
 
-// One data record of a program: load address and words.
-struct Block {
-  uint32_t address;
-  Words words;
-};
+// vkram with a simulator of its own, which writes its RAM image.
+struct RamRig : ToolRig {
+  explicit RamRig(std::vector<std::string> options = {}) : ToolRig("vkram", std::move(options)) {}
 
-std::string Hex(unsigned value, int digits) {
-  std::array<char, 16> text{};
-  std::snprintf(text.data(), text.size(), "%0*X", digits, value);
-  return text.data();
-}
-
-// One lane's record line with its block length; the checksum field is not
-// checked by the reader, so it is written as 00.
-std::string Line(const std::string& type, uint32_t address, const std::string& data) {
-  const std::string body = type + "00" + "8" + Hex(address, 8) + data;
-  return "%" + Hex(static_cast<unsigned>(body.size() + 2), 2) + body + "\n";
-}
-
-// The four lane files of a program; without `entry` there is no
-// termination record.
-std::array<std::string, 4> LaneTexts(const std::vector<Block>& blocks, std::optional<uint32_t> entry) {
-  std::array<std::string, 4> lanes;
-  for (int lane = 0; lane < 4; ++lane) {
-    std::string& text = lanes[static_cast<size_t>(lane)];
-    for (const Block& b : blocks) {
-      std::string data;
-      for (uint32_t w : b.words) data += Hex((w >> (8 * lane)) & 0xFF, 2);
-      text += Line("6", b.address, data);
-    }
-    if (entry) text += Line("8", *entry, "");
-  }
-  return lanes;
-}
-
-// A copy of vkram in a temporary directory with COM1 mapped to a simulator
-// that writes a trace and its RAM image.
-struct RamRig {
-  TempDir dir;
-  std::string trace = dir.File("trace.txt");
-  std::string dump = dir.File("ram.txt");
-  SimProcess sim;
-  std::string tool = dir.File("vkram");
-
-  explicit RamRig(std::vector<std::string> options = {})
-      : sim([&] {
-          options.insert(options.end(), {"--trace", dir.File("trace.txt"), "--ram-dump", dir.File("ram.txt")});
-          return options;
-        }()) {
-    CopyExecutable(BinDir() + "/vkram", tool);
-  }
-
-  void Program(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry) {
-    const auto lanes = LaneTexts(blocks, entry);
-    for (int lane = 0; lane < 4; ++lane) WriteFile(dir.File(base + ".X" + std::to_string(lane)), lanes[lane]);
-  }
-
-  // Runs the tool, then waits (bounded) until the simulator has seen the
-  // connection end, so its trace and RAM image are complete.
+  // Runs the tool, then waits for the simulator's trace and RAM image.
   RunResult Run(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), tool);
-    RunResult r = RunProgram(args, ToolEnv(sim.Url()), dir.path(), input, 20000);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Connected() && ReadFile(trace).find("# disconnect") == std::string::npos &&
-           std::chrono::steady_clock::now() < limit)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RunResult r = ToolRig::Run(std::move(args), input);
+    AwaitDisconnect();
     return r;
   }
 
-  bool Connected() { return ReadFile(trace).find("# connect") != std::string::npos; }
-
-  // Wire bytes after the sync pair and its echoes.
-  static Bytes AfterSync(Bytes bytes) {
-    size_t i = 0;
-    while (i < bytes.size() && i < 2 && bytes[i] == 0x0F) ++i;
-    return {bytes.begin() + static_cast<long>(i), bytes.end()};
-  }
-  Bytes Sent() { return AfterSync(TraceBytes(ReadFile(trace), '>')); }
-  Bytes Received() { return AfterSync(TraceBytes(ReadFile(trace), '<')); }
-
   // The board's RAM image: word address -> word, and the entry line.
-  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) {
+  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) const {
     std::map<uint32_t, uint32_t> image;
-    std::istringstream in(ReadFile(dump));
+    std::istringstream in(ReadFile(dir().File("ram.txt")));
     std::string line;
     while (std::getline(in, line)) {
       if (line.empty() || line[0] == '#') continue;
@@ -163,18 +95,12 @@ const Bytes kOneWordMessage{0x00, 0x00, 0x0C, 0x01, 0x00, 0x00, 0x08, 0x00, 0x11
 const Bytes kStartMessage{0x05, 0x00, 0x80, 0x9C, 0x00};
 constexpr uint32_t kEntry = 0x00809C00;
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 // ---------------------------------------------------------------------------
 // Successful loads.
 
 TEST(RamLoad, OneWordRecordAndStartAreTheDocumentedBytes) {
   RamRig rig;
-  rig.Program("PROG", {kOneWord}, kEntry);
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"00000800"}) +
@@ -186,14 +112,14 @@ TEST(RamLoad, OneWordRecordAndStartAreTheDocumentedBytes) {
   std::string entry;
   EXPECT_EQ(rig.Image(&entry), ImageOf({kOneWord}));
   EXPECT_EQ(entry, "00809c00");
-  EXPECT_NE(ReadFile(rig.trace).find("# ram start 00809c00"), std::string::npos);
+  EXPECT_NE(rig.Trace().find("# ram start 00809c00"), std::string::npos);
 }
 
 TEST(RamLoad, BytesLoadedCountsEveryMessageHeader) {
   // 32 words: M = 136 (00 00 88 01 ...); 8 words: M = 40; 176 + 4 = 180.
   const std::vector<Block> blocks{{0x00001000, Counting(0x80706050, 32)}, {0x00002000, Counting(0xA1B2C3D4, 8)}};
   RamRig rig;
-  rig.Program("PROG", blocks, 0x00001000);
+  rig.WriteProgram("PROG", blocks, 0x00001000);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"00001000", "00002000"}) +
                                  Completed("180   B4", "PROG", "00001000"));
@@ -208,7 +134,7 @@ TEST(RamLoad, BytesLoadedCountsEveryMessageHeader) {
 
 TEST(RamLoad, TerminationFirstSendsOnlyTheStartMessage) {
   RamRig rig;
-  rig.Program("PROG", {}, kEntry);
+  rig.WriteProgram("PROG", {}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Completed("4   4", "PROG", "00809C00"));
   EXPECT_EQ(r.exit_code, 0);
@@ -218,7 +144,7 @@ TEST(RamLoad, TerminationFirstSendsOnlyTheStartMessage) {
 
 TEST(RamLoad, ZeroWordRecordIsAnEightByteMessage) {
   RamRig rig;
-  rig.Program("PROG", {{0x12345678, {}}}, kEntry);
+  rig.WriteProgram("PROG", {{0x12345678, {}}}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"12345678"}) +
                                  Completed("12   C", "PROG", "00809C00"));
@@ -240,7 +166,7 @@ TEST(RamLoad, RamImageEqualsTheProgram) {
     blocks.push_back(b);
   }
   RamRig rig;
-  rig.Program("PROG", blocks, 0x00809812);
+  rig.WriteProgram("PROG", blocks, 0x00809812);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   std::string entry;
@@ -255,7 +181,7 @@ TEST(RamLoad, SampleProgramLandsWordForWord) {
   const std::string sample = std::string(VK_SOURCE_DIR) + "/samples/blink/";
   for (int lane = 0; lane < 4; ++lane) {
     const std::string name = "BLINK.X" + std::to_string(lane);
-    WriteFile(rig.dir.File(name), ReadFile(sample + name));
+    WriteFile(rig.dir().File(name), ReadFile(sample + name));
   }
   const std::string bin = ReadFile(sample + "blink.bin");
   ASSERT_FALSE(bin.empty());
@@ -295,7 +221,7 @@ class RamFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(RamFailures, MessageExitCodeWire) {
   const FailCase& c = GetParam();
   RamRig rig(c.sim);
-  rig.Program("PROG", c.blocks, c.entry);
+  rig.WriteProgram("PROG", c.blocks, c.entry);
   const RunResult r = rig.Run({"prog"});
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.out, kBanner + Loading("PROG") + kConnected + c.after_connect);
@@ -339,11 +265,11 @@ INSTANTIATE_TEST_SUITE_P(
 // RAM, the reader's message, exit 2, nothing more on the wire.
 TEST(RamReader, FormatErrorMidLoad) {
   RamRig rig;
-  rig.Program("PROG", {kOneWord, kSecond}, kEntry);
-  std::string x2 = ReadFile(rig.dir.File("PROG.X2"));
+  rig.WriteProgram("PROG", {kOneWord, kSecond}, kEntry);
+  std::string x2 = ReadFile(rig.dir().File("PROG.X2"));
   const size_t second_line = x2.find('\n') + 1;
   x2.replace(second_line + 15, 2, "G0");  // the data byte of the second record
-  WriteFile(rig.dir.File("PROG.X2"), x2);
+  WriteFile(rig.dir().File("PROG.X2"), x2);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, kBanner + Loading("PROG") + kConnected + Progress({"00000800"}) +
                        "ERROR: Something Wrong With Data Value In .X2 File\n");
@@ -360,7 +286,7 @@ TEST(RamReader, FormatErrorMidLoad) {
 
 struct LocalCase {
   const char* title;
-  std::vector<std::string> lanes;  // lane files present, named as given
+  std::string lanes;  // the lanes whose files are there
   std::vector<std::string> args;
   std::string input;
   std::string out;
@@ -373,28 +299,29 @@ class RamLocal : public ::testing::TestWithParam<LocalCase> {};
 TEST_P(RamLocal, RefusedWithoutPortTraffic) {
   const LocalCase& c = GetParam();
   RamRig rig;
-  const auto texts = LaneTexts({kOneWord}, kEntry);
-  for (const std::string& name : c.lanes) WriteFile(rig.dir.File(name), texts[static_cast<size_t>(name.back() - '0')]);
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  for (const char lane : std::string("0123"))
+    if (c.lanes.find(lane) == std::string::npos) std::remove(rig.dir().File(std::string("PROG.X") + lane).c_str());
   const RunResult r = rig.Run(c.args, c.input);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.exit_code, 2);
   // Give a connection that might have been made time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(rig.Connected()) << ReadFile(rig.trace);
+  EXPECT_FALSE(rig.Connected()) << rig.Trace();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Local, RamLocal,
     ::testing::Values(
-        LocalCase{"lane_file_missing", {"PROG.X0", "PROG.X1", "PROG.X3"}, {"prog"}, "",
+        LocalCase{"lane_file_missing", "013", {"prog"}, "",
                   kBanner + "Loading File: PROG.X0\nLoading File: PROG.X1\n\nCan't Open File PROG.X2\n"},
-        LocalCase{"all_missing", {}, {"prog"}, "", kBanner + "\nCan't Open File PROG.X0\n"},
-        LocalCase{"extension", {"PROG.X0", "PROG.X1", "PROG.X2", "PROG.X3"}, {"prog.x0"}, "",
+        LocalCase{"all_missing", "", {"prog"}, "", kBanner + "\nCan't Open File PROG.X0\n"},
+        LocalCase{"extension", "0123", {"prog.x0"}, "",
                   kBanner + "\nFilename Extension Is Not Allowed"},
-        LocalCase{"dot_in_directory", {}, {"../prog"}, "", kBanner + "\nFilename Extension Is Not Allowed"},
-        LocalCase{"name_too_long", {}, {std::string(257, 'p')}, "",
+        LocalCase{"dot_in_directory", "", {"../prog"}, "", kBanner + "\nFilename Extension Is Not Allowed"},
+        LocalCase{"name_too_long", "", {std::string(257, 'p')}, "",
                   kBanner + "\nSource Name Longer Than 256 Characters Is Not Allowed\n"},
-        LocalCase{"prompt_without_answer", {}, {}, "", kBanner + "File To Load : \n\nCan't Open File .X0\n"}),
+        LocalCase{"prompt_without_answer", "", {}, "", kBanner + "File To Load : \n\nCan't Open File .X0\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // ---------------------------------------------------------------------------
@@ -402,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RamSource, PromptedNameIsUpperCased) {
   RamRig rig;
-  rig.Program("PROG", {kOneWord}, kEntry);
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({}, "prog\n");
   EXPECT_EQ(Timeless(r.out), kBanner + "File To Load : \n" + Loading("PROG") + kConnected +
                                  Progress({"00000800"}) + Completed("16   10", "PROG", "00809C00"));
@@ -411,7 +338,7 @@ TEST(RamSource, PromptedNameIsUpperCased) {
 
 TEST(RamSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   RamRig rig;
-  rig.Program("prog", {kOneWord}, kEntry);
+  rig.WriteProgram("prog", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("prog") + kConnected + Progress({"00000800"}) +
                                  Completed("16   10", "PROG", "00809C00"));
@@ -422,8 +349,8 @@ TEST(RamSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
 // 115200 are lost, the one at 38400 is answered, and the rate is saved.
 TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
   RamRig rig({"--baud", "38400"});
-  rig.Program("PROG", {kOneWord}, kEntry);
-  WriteFile(rig.dir.File("vkram.SET"), "PORT=COM1\nBAUD=115200\n");
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=115200\n");
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   const std::regex expected(
@@ -436,21 +363,21 @@ TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
   ASSERT_NE(from, std::string::npos) << r.out;
   ASSERT_NE(to, std::string::npos) << r.out;
   EXPECT_TRUE(std::regex_match(r.out.substr(from, to - from), expected)) << r.out;
-  EXPECT_EQ(ReadFile(rig.dir.File("vkram.SET")), "PORT=COM1\nBAUD=38400\n");
-  EXPECT_EQ(TraceBytes(ReadFile(rig.trace), 'x'), Bytes({0x0F, 0x0F, 0x0F, 0x0F}));
+  EXPECT_EQ(ReadFile(rig.SettingsFile()), "PORT=COM1\nBAUD=38400\n");
+  EXPECT_EQ(TraceBytes(rig.Trace(), 'x'), Bytes({0x0F, 0x0F, 0x0F, 0x0F}));
   EXPECT_EQ(rig.Sent(), Cat({kOneWordMessage, kStartMessage, {0x05}}));
 }
 
 // The RAM loader syncs with 0x0F pairs, and the board echoes 0x0F.
 TEST(RamConnect, SyncPairIsZeroF) {
   RamRig rig;
-  rig.Program("PROG", {kOneWord}, kEntry);
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
-  const Bytes sent = TraceBytes(ReadFile(rig.trace), '>');
+  const Bytes sent = TraceBytes(rig.Trace(), '>');
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 2), Bytes({0x0F, 0x0F}));
-  const Bytes echoed = TraceBytes(ReadFile(rig.trace), '<');
+  const Bytes echoed = TraceBytes(rig.Trace(), '<');
   ASSERT_GE(echoed.size(), 2u);
   EXPECT_EQ(Bytes(echoed.begin(), echoed.begin() + 2), Bytes({0x0F, 0x0F}));
 }
@@ -458,7 +385,7 @@ TEST(RamConnect, SyncPairIsZeroF) {
 // Stale bytes after the sync echo are drained before the first message.
 TEST(RamConnect, StaleBytesAreDrained) {
   RamRig rig({"--stale", "30"});
-  rig.Program("PROG", {kOneWord}, kEntry);
+  rig.WriteProgram("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(rig.Sent(), Cat({kOneWordMessage, kStartMessage, {0x05}}));
@@ -466,7 +393,7 @@ TEST(RamConnect, StaleBytesAreDrained) {
 
 TEST(RamUsage, UsageShowsCurrentSettings) {
   RamRig rig;
-  WriteFile(rig.dir.File("vkram.SET"), "PORT=COM2\nBAUD=38400\n");
+  WriteFile(rig.SettingsFile(), "PORT=COM2\nBAUD=38400\n");
   const RunResult r = rig.Run({"-C3", "-h"});
   // The banner comes first in every run, the usage text after it.
   EXPECT_EQ(r.out,

@@ -8,7 +8,6 @@ Usage: test_sim_pyserial.py BIN_DIR TESTBIN_DIR
 Prints "N passed, M failed"; exits 1 when a check failed.
 """
 import os
-import select
 import signal
 import subprocess
 import sys
@@ -17,71 +16,29 @@ import time
 
 import serial
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peers  # noqa: E402
+
 BIN_DIR = sys.argv[1] if len(sys.argv) > 1 else "."
 VKSIM = os.path.join(BIN_DIR, "vksim")
-START_TIMEOUT = 5.0
 CTS_TIMEOUT = 3.0
 
-results = {"passed": 0, "failed": 0}
+tally = peers.Tally()
+check = tally.check
 
 
-def check(name, ok, detail=""):
-    if ok:
-        results["passed"] += 1
-        print("ok   " + name)
-    else:
-        results["failed"] += 1
-        print("FAIL " + name + (": " + detail if detail else ""))
-
-
-class Sim:
-    """vksim as a child process; the port comes from its first line."""
-
-    def __init__(self, *options):
-        self.proc = subprocess.Popen(
-            [VKSIM, "--port", "0", "--idle-timeout", "60"] + list(options),
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.port = None
-        self.output = b""
-        line = self._read_line(START_TIMEOUT)
-        prefix = b"vksim: listening on 127.0.0.1:"
-        if line.startswith(prefix):
-            self.port = int(line[len(prefix):])
-        else:
-            self.stop()
-            raise RuntimeError("vksim did not start: %r" % line)
-
-    def _read_line(self, timeout):
-        deadline = time.monotonic() + timeout
-        fd = self.proc.stdout.fileno()
-        buf = b""
-        while not buf.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                break
-            chunk = os.read(fd, 1)
-            if not chunk:
-                break
-            buf += chunk
-        return buf.strip()
-
-    def url(self):
-        return "rfc2217://127.0.0.1:%d" % self.port
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-        try:
-            out, _ = self.proc.communicate(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            out, _ = self.proc.communicate(timeout=5)
-        self.output += out or b""
-        return self.proc.returncode
+def Sim(*options):
+    """vksim for one group of checks, until stopped."""
+    sim = peers.vksim(BIN_DIR, ["--port", "0", "--idle-timeout", "60"] + list(options))
+    if sim.url is None:
+        sim.stop()
+        raise RuntimeError("vksim did not start: %r" % sim.output)
+    return sim
 
 
 def open_port(sim, baud=115200):
-    return serial.serial_for_url(sim.url(), baudrate=baud, timeout=2)
+    return serial.serial_for_url(sim.url, baudrate=baud, timeout=2)
 
 
 def wait_cts(port):
@@ -108,11 +65,6 @@ def exchange(port, sent):
     return echoes
 
 
-def trace_lines(path):
-    with open(path) as f:
-        return [line.rstrip("\n") for line in f]
-
-
 def data_lines(lines):
     return [l for l in lines if l[:2] in ("> ", "< ", "x ")]
 
@@ -137,7 +89,7 @@ def test_session(tmp):
         check("nothing after the closing byte", port.read(1) == b"")
         port.close()
         time.sleep(0.2)
-        lines = trace_lines(trace)
+        lines = peers.trace_lines(trace)
         expected = ["> 7f", "< 7f", "> 7f", "< 7f",
                     "> 05", "< 05", "> 41", "< 41", "> 42", "< 42", "> 00", "< 00",
                     "< 88", "< 01", "> 04", "< 04", "< 04", "< 01", "> 0c"]
@@ -165,7 +117,7 @@ def test_wrong_rate(tmp):
         port.write(b"\x7f")
         check("no echo at 38400 for a board at 115200", port.read(1) == b"")
         time.sleep(0.1)
-        lines = trace_lines(trace)
+        lines = peers.trace_lines(trace)
         check("trace shows the lost byte", "x 7f" in lines and "> 7f" not in lines,
               repr(data_lines(lines)))
         check("trace shows the host's rate", "# baud 38400" in lines)
@@ -238,8 +190,7 @@ def main():
                 test()
             except Exception as e:  # one broken group must not hide the others
                 check("no exception", False, "%s: %s" % (type(e).__name__, e))
-    print("%d passed, %d failed" % (results["passed"], results["failed"]))
-    return 1 if results["failed"] else 0
+    return tally.summary()
 
 
 if __name__ == "__main__":

@@ -1,36 +1,39 @@
-// The serial routines of the link over the termios backend, run in the test
-// process against a pseudo-terminal whose master side the test plays. A
-// failing routine prints its message and throws the run's end, which the
-// runner turns into the exit code.
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
+// The serial routines of the link, the connection attempt and the runner's
+// ways out, in the test process: the open failures over the real backends,
+// everything else over a scripted line (tests/support/scripted_line.h) and a
+// fake clock. A failing routine prints its message and throws the run's
+// end, which the runner turns into the exit code.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/frame.h"
+#include "link/connect.h"
 #include "link/ending.h"
 #include "link/link.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 #include "support/process.h"
+#include "support/scripted_line.h"
 
 namespace {
 
 using vk::link::Leave;
 using vk::link::Link;
 using vk::link::RunEnd;
-using vklinktest::Bytes;
-using vklinktest::PtyPair;
-using vklinktest::PtyPeer;
+using vktest::Bytes;
+using vktest::PtyPair;
+using vktest::LineOp;
+using vktest::ScriptedLine;
 
 const char* const kNowhere = "rfc2217://127.0.0.1:1";
 
@@ -40,27 +43,28 @@ void MapPorts(const std::string& com1) {
   for (const char* other : {"VK_COM2", "VK_COM3", "VK_COM4"}) setenv(other, kNowhere, 1);
 }
 
-// What a step printed, and the end it threw (none when it returned).
+// What a step printed on standard output and error, and the end it threw
+// (none when it returned).
 struct Outcome {
   std::string out;
+  std::string err;
   std::optional<RunEnd> end;
-  long ms = 0;
 };
 
 Outcome Step(const std::function<void()>& step) {
   Outcome o;
   testing::internal::CaptureStdout();
-  const auto start = std::chrono::steady_clock::now();
+  testing::internal::CaptureStderr();
   try {
     step();
   } catch (const RunEnd& end) {
     o.end = end;
+  } catch (...) {
+    ADD_FAILURE() << "an exception that is no run's end got out";
   }
-  o.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count());
   std::fflush(stdout);
   o.out = testing::internal::GetCapturedStdout();
+  o.err = testing::internal::GetCapturedStderr();
   return o;
 }
 
@@ -68,16 +72,6 @@ void ExpectEnd(const Outcome& o, Leave leave) {
   ASSERT_TRUE(o.end.has_value()) << o.out;
   EXPECT_EQ(o.end->code, 2);
   EXPECT_EQ(o.end->leave, leave);
-}
-
-// The error a pty gives for modem-line requests, as the system reports it.
-int PtyModemLineError(const std::string& slave) {
-  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int bits = TIOCM_RTS;
-  const int e = ioctl(fd, TIOCMBIS, &bits) == 0 ? 0 : errno;
-  close(fd);
-  return e;
 }
 
 struct OpenFailureCase {
@@ -123,34 +117,28 @@ TEST(PortRoutines, OpenFailuresPrintTheStepAndEndDirectly) {
 }
 
 TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
-  PtyPair pty;
-  pty.KeepSlaveOpen();
-  MapPorts(pty.slave_path());
+  MapPorts("com1-device");
   for (int port : {0, 5, -1, 4711}) {
     SCOPED_TRACE(port);
-    Link link;
+    ScriptedLine line;
+    Link link(line.Opener());
     const Outcome o = Step([&] {
       link.OpenPort(port, 115200);
       link.Transmit(0xC3);
     });
     EXPECT_FALSE(o.end.has_value()) << o.out;
-    EXPECT_EQ(pty.Receive(1, 1000), Bytes{0xC3});
+    EXPECT_EQ(line.opened, std::vector<std::string>{"com1-device"});
+    EXPECT_EQ(line.written, Bytes{0xC3});
   }
 }
 
-TEST(PortRoutines, ModemLineFailuresOnAPtyEndTheRunWithTwo) {
-  PtyPair pty;
-  pty.KeepSlaveOpen();
-  MapPorts(pty.slave_path());
-  const int e = PtyModemLineError(pty.slave_path());
-  ASSERT_GT(e, 0);
-  const std::string rts_failed = "\nSetRtsSignal() Failed: " + std::to_string(e) + " \n";
-  const std::string cts_failed = "\nCTSSignalSet() Failed: " + std::to_string(e) + "\n";
-
+TEST(PortRoutines, ModemLineFailuresEndTheRunWithTwo) {
+  MapPorts("com1-device");
+  const std::string rts_failed = "\nSetRtsSignal() Failed: 25 \n";
   struct Case {
     const char* name;
     std::function<void(Link&)> step;
-    std::optional<Leave> leave;  // none: the step returns
+    Leave leave;
     std::string printed;
     std::string finished;  // what the runner's way out adds
   };
@@ -159,15 +147,18 @@ TEST(PortRoutines, ModemLineFailuresOnAPtyEndTheRunWithTwo) {
       {"raise RTS", [](Link& l) { l.SetRtsSignal(1); }, Leave::Direct, rts_failed, ""},
       {"clear RTS with level 2", [](Link& l) { l.SetRtsSignal(2); }, Leave::Direct, rts_failed, ""},
       // Through ExitTool, whose own RTS clearing then fails too.
-      {"read CTS", [](Link& l) { (void)l.CTSSignalSet(); }, Leave::ExitTool, cts_failed, rts_failed},
+      {"read CTS", [](Link& l) { (void)l.CTSSignalSet(); }, Leave::ExitTool, "\nCTSSignalSet() Failed: 25\n",
+       rts_failed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Link link;
+    ScriptedLine line;
+    line.errors = {{LineOp::SetRts, 25}, {LineOp::ReadCts, 25}};
+    Link link(line.Opener());
     link.OpenPort(1, 115200);
     link.EnableAuto_RTS_CTS(1);
     const Outcome o = Step([&] { c.step(link); });
-    ExpectEnd(o, *c.leave);
+    ExpectEnd(o, c.leave);
     EXPECT_EQ(o.out, c.printed);
     int code = 0;
     const Outcome finished = Step([&] { code = vk::frame::FinishRun(link, *o.end); });
@@ -175,61 +166,154 @@ TEST(PortRoutines, ModemLineFailuresOnAPtyEndTheRunWithTwo) {
     EXPECT_EQ(finished.out, c.finished);
   }
 
-  // A good run still ends with 2 when the lines cannot be put to rest.
-  Link link;
+  // A good run still ends with 2 when the lines cannot be put to rest; the
+  // handshake is off all the same.
+  ScriptedLine line;
+  line.errors = {{LineOp::SetRts, 25}};
+  Link link(line.Opener());
   link.OpenPort(1, 115200);
   link.EnableAuto_RTS_CTS(1);
+  EXPECT_TRUE(line.settings.back().handshake);
   int code = -1;
   const Outcome o = Step([&] { code = vk::frame::FinishRun(link, {0, Leave::ExitTool}); });
   EXPECT_EQ(code, 2);
   EXPECT_EQ(o.out, rts_failed);
-  // The handshake switch itself works on a pty, and ExitTool took it off.
-  termios t{};
-  ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
-  EXPECT_FALSE(t.c_cflag & CRTSCTS);
+  EXPECT_FALSE(line.settings.back().handshake);
 }
 
 // Against a peer answering 5A with A5 01 02: bytes and blocks out (an
-// empty block sends nothing), pending without waiting, a block whose last
-// places do not come (one read time-out, the places keep their content), a
-// rate change that reaches the driver and purges, and a silent target.
+// empty block sends nothing), pending, a block whose last places do not
+// come (one read time-out, the places keep their content), a rate change
+// that reaches the line and purges, and a silent target.
 TEST(PortRoutines, BytesBlocksPendingRateAndTimeOuts) {
-  PtyPair pty;
-  pty.KeepSlaveOpen();
-  MapPorts(pty.slave_path());
-  PtyPeer peer(pty, {{0x5A, {0xA5, 0x01, 0x02}}});
-  Link link;
+  MapPorts("com1-device");
+  ScriptedLine line;
+  std::vector<int> waits;
+  line.waited = [&](int ms) { waits.push_back(ms); };
+  line.replies = {{0x5A, {0xA5, 0x01, 0x02}}};
+  Link link(line.Opener());
   link.OpenPort(1, 115200);
-  const Outcome pending = Step([&] { EXPECT_EQ(link.RxPending(), 0); });
-  EXPECT_LT(pending.ms, 50) << "RxPending must not wait";
+  EXPECT_EQ(link.RxPending(), 0);
   const Bytes block{0x00, 0xFF, 0x7F};
   link.TransmitBlock(block.data(), 0);
   link.TransmitBlock(block.data(), 3);
   link.Transmit(0x5A);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (link.RxPending() == 0 && std::chrono::steady_clock::now() < deadline) vk::link::SleepMs(5);
+  EXPECT_EQ(link.RxPending(), 1);
   EXPECT_EQ(static_cast<uint8_t>(link.ReceiveWait()), 0xA5);
   Bytes buffer(5, 0xEE);
   Outcome o = Step([&] { link.ReceiveBlock(buffer.data(), 5); });
   EXPECT_FALSE(o.end.has_value());
   EXPECT_EQ(buffer, (Bytes{0x01, 0x02, 0xEE, 0xEE, 0xEE}));
-  EXPECT_GE(o.ms, 1950);  // the line went silent: one time-out, not one per place
-  EXPECT_LT(o.ms, 3500);
-  EXPECT_EQ(peer.Received(), (Bytes{0x00, 0xFF, 0x7F, 0x5A}));
+  EXPECT_EQ(waits, std::vector<int>{2000}) << "one time-out, not one per place";
+  EXPECT_EQ(line.written, (Bytes{0x00, 0xFF, 0x7F, 0x5A}));
 
   link.Transmit(0x5A);
-  vk::link::SleepMs(100);
   link.SetBaudRate(38400);
   EXPECT_EQ(link.RxPending(), 0);
-  termios t{};
-  ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
+  EXPECT_EQ(line.settings.back().baud, 38400);
 
   o = Step([&] { (void)link.ReceiveWait(); });
   ExpectEnd(o, Leave::ExitTool);
   EXPECT_EQ(o.out, "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n");
-  EXPECT_GE(o.ms, 1950);
-  EXPECT_LT(o.ms, 3500);
+  EXPECT_EQ(waits, (std::vector<int>{2000, 2000}));
+}
+
+// The runner ends an exception that is no run's end through ExitTool with
+// 2: a word on standard error, nothing on standard output, the lines at rest.
+TEST(PortRoutines, AnyOtherExceptionEndsThroughExitToolWithTwo) {
+  MapPorts("com1-device");
+  ScriptedLine line;
+  vktest::TempDir dir;
+  std::string tool = dir.File("vkstart"), name = "prog";
+  std::array<char*, 2> argv{tool.data(), name.data()};
+  vk::frame::Frame frame(vk::frame::Traits(vk::frame::Tool::Vkstart), line.Opener());
+  int code = -1;
+  const Outcome o = Step([&] {
+    code = vk::frame::RunTool(frame, 2, argv.data(), [](vk::frame::Frame& f) -> RunEnd {
+      f.link.OpenPort(1, 115200);
+      f.link.EnableAuto_RTS_CTS(1);
+      f.link.SetRtsSignal(1);
+      throw std::runtime_error("out of order");
+    });
+  });
+  EXPECT_EQ(code, 2);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "vkstart: internal error: out of order\n");
+  EXPECT_FALSE(line.settings.back().handshake);
+  EXPECT_EQ(line.rts, (std::vector<bool>{true, false}));
+}
+
+// The connection attempt on a fake clock that sleeps in no time, with a
+// terminal that is there or not and has its key pressed at a given time.
+class FakeSurroundings : public vk::link::Surroundings {
+ public:
+  explicit FakeSurroundings(ScriptedLine& line) : line_(line) {
+    line.waited = [this](int ms) { Sleep(ms); };
+  }
+  vk::link::SteadyClock::time_point Now() override { return vk::link::SteadyClock::time_point(elapsed); }
+  void Sleep(int ms) override {
+    elapsed += std::chrono::milliseconds(ms);
+    if (elapsed >= cts_at) line_.cts = true;
+  }
+  bool WatchKeys() override { return ++watching, terminal; }
+  bool KeyPressed() override { return elapsed >= key_at; }
+  void StopWatchingKeys() override { --watching; }
+
+  bool terminal = false;
+  std::chrono::milliseconds key_at = std::chrono::hours(1), cts_at = std::chrono::hours(1);
+  std::chrono::milliseconds elapsed{0};
+  int watching = 0;  // back to 0 once the terminal is given back
+
+ private:
+  ScriptedLine& line_;
+};
+
+// VK_CONNECT_TIMEOUT's seconds when given (0: none); else none on a
+// terminal, where a key press ends the wait, and one minute without one.
+TEST(ConnectLimit, TheGivenSecondsElseNoneOnATerminalAndAMinuteWithout) {
+  MapPorts("com1-device");
+  using std::chrono::seconds;
+  struct Case {
+    const char* name;
+    std::optional<int> limit_s;
+    bool terminal;
+    seconds key_at, cts_at;
+    std::string tail;  // how the output ends after the stars; "" when connected
+    seconds ended;     // on the fake clock
+  };
+  const std::string time_out = "\nConnectTarget(): Time-Out, Target Did Not Answer Within ";
+  const std::vector<Case> cases = {
+      {"no terminal: one minute", std::nullopt, false, seconds(1), seconds(3600), time_out + "60 Seconds\n",
+       seconds(60)},
+      {"given seconds on a terminal", 2, true, seconds(3600), seconds(3600), time_out + "2 Seconds\n", seconds(2)},
+      {"0 is no limit", 0, false, seconds(3600), seconds(100), "", seconds(100)},
+      {"a terminal: no limit, a key ends the wait", std::nullopt, true, seconds(90), seconds(3600), "*",
+       seconds(90)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedLine line;
+    line.replies = {{vk::link::kSyncByte, {vk::link::kSyncByte}}};
+    FakeSurroundings around(line);
+    around.terminal = c.terminal;
+    around.key_at = c.key_at;
+    around.cts_at = c.cts_at;
+    Link link(line.Opener());
+    link.OpenPort(1, 115200);
+    vk::link::Connection connection;
+    connection.limit_s = c.limit_s;
+    connection.program = "vkstart";
+    const Outcome o = Step([&] { vk::link::ConnectTarget(link, connection, around); });
+    EXPECT_GE(around.elapsed, c.ended);
+    EXPECT_LE(around.elapsed, c.ended + std::chrono::milliseconds(100));
+    EXPECT_EQ(around.watching, 0) << "the terminal given back";
+    // On a terminal, once the wait has gone on for 3 s, what it waits for.
+    EXPECT_EQ(o.err.find("to raise CTS; a key press ends the wait") != std::string::npos,
+              c.terminal && c.ended > seconds(3));
+    EXPECT_EQ(o.end.has_value(), !c.tail.empty()) << o.out;
+    const size_t stars = o.out.find_first_not_of('*');
+    EXPECT_EQ(o.out.substr(stars == std::string::npos ? o.out.size() : stars), c.tail == "*" ? "" : c.tail);
+  }
 }
 
 }  // namespace

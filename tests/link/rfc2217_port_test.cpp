@@ -20,8 +20,8 @@
 
 #include "link/backend.h"
 #include "link/link.h"
+#include "support/pty_pair.h"
 #include "telnet/telnet.h"
-#include "pty_pair.h"
 #include "support/process.h"
 
 namespace {
@@ -30,8 +30,8 @@ namespace tn = vk::telnet;
 using vk::link::LineState;
 using vk::link::OpenRfc2217Port;
 using vk::link::PortBackend;
-using vklinktest::ReadByte;
-using vklinktest::ReadResult;
+using vktest::ReadByte;
+using vktest::ReadResult;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 

@@ -13,17 +13,17 @@
 #include <thread>
 
 #include "link/backend.h"
-#include "pty_pair.h"
+#include "support/pty_pair.h"
 
 namespace {
 
 using vk::link::LineState;
 using vk::link::OpenTermiosPort;
 using vk::link::PortBackend;
-using vklinktest::ReadByte;
-using vklinktest::ReadResult;
-using vklinktest::Bytes;
-using vklinktest::PtyPair;
+using vktest::ReadByte;
+using vktest::ReadResult;
+using vktest::Bytes;
+using vktest::PtyPair;
 using Clock = std::chrono::steady_clock;
 
 long MsSince(Clock::time_point start) {

@@ -12,9 +12,11 @@ namespace vktest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+// The parts one after the other: bytes, or the ints of trace bytes.
+template <typename T>
+std::vector<T> Cat(std::initializer_list<std::vector<T>> parts) {
+  std::vector<T> all;
+  for (const std::vector<T>& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
 }
 

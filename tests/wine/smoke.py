@@ -40,6 +40,10 @@ import tempfile
 import termios
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peers  # noqa: E402
+
 RUN_TIMEOUT = 60  # seconds, any single program run
 SIM_TIMEOUT = 30  # seconds, the simulator's own idle limit
 UNREACHABLE = "rfc2217://127.0.0.1:1"
@@ -48,18 +52,8 @@ ALL_PORTS = (1, 2, 3, 4)
 ECONNREFUSED = 111
 WSAECONNREFUSED = 10061
 
-passed = 0
-failed = 0
-
-
-def report(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"PASS {name}", flush=True)
-    else:
-        failed += 1
-        print(f"FAIL {name}: {detail}", flush=True)
+tally = peers.Tally()
+report = tally.check
 
 
 def windows_text(out):
@@ -94,19 +88,8 @@ def compare(name, linux, windows, normalise=lambda b: b):
         report(name, True)
 
 
-def run_bounded(argv, cwd, env, stdin_data=b"", timeout=RUN_TIMEOUT):
-    """Runs a process in a session of its own; (rc, stdout). A run past its
-    time is killed with its whole group and reported as rc None."""
-    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            start_new_session=True)
-    try:
-        out, _ = proc.communicate(stdin_data, timeout=timeout)
-        return proc.returncode, out
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        out, _ = proc.communicate()
-        return None, out
+def run_bounded(argv, cwd, env, stdin_data=b""):
+    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT)
 
 
 class Wine:
@@ -199,30 +182,10 @@ def run_linux(exe, args, cwd, ports=None, stdin_data=b""):
     return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data)
 
 
-class Sim:
-    """The Linux vksim for one session, with its trace (and flash file)."""
-
-    def __init__(self, vksim, workdir, options):
-        self.trace = os.path.join(workdir, "trace.txt")
-        argv = [vksim, "--once", "--idle-timeout", str(SIM_TIMEOUT), "--trace", self.trace] + options
-        self.proc = subprocess.Popen(argv, cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, start_new_session=True)
-        self.url = None
-        ready, _, _ = select.select([self.proc.stdout], [], [], 10)
-        if ready:
-            m = re.search(rb"listening on 127\.0\.0\.1:(\d+)", self.proc.stdout.readline())
-            if m:
-                self.url = f"rfc2217://127.0.0.1:{int(m.group(1))}"
-
-    def finish(self):
-        try:
-            self.proc.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-        self.proc.stdout.close()
-        with open(self.trace, errors="replace") as f:
-            return f.read().splitlines()
+def start_sim(vksim, workdir, options):
+    """The Linux vksim for one session, tracing into workdir/trace.txt."""
+    return peers.vksim(os.path.dirname(vksim), ["--once", "--idle-timeout", str(SIM_TIMEOUT), "--trace",
+                                                os.path.join(workdir, "trace.txt")] + options, workdir)
 
 
 def wire(trace):
@@ -378,9 +341,9 @@ class Suite:
                 with open(os.path.join(d, "flash.txt"), "w") as f:
                     f.write(flash)
                 options += ["--flash", os.path.join(d, "flash.txt")]
-            sim = Sim(self.sim, d, options)
+            sim = start_sim(self.sim, d, options)
             if sim.url is None:
-                sim.finish()
+                sim.stop()
                 report(name, False, "vksim did not start")
                 return None
             ports = {1: sim.url}
@@ -390,7 +353,8 @@ class Suite:
             else:
                 shutil.copy2(os.path.join(self.win_bin, program + ".exe"), d)
                 result = self.wine.run(os.path.join(d, program + ".exe"), args, d, ports, stdin_data)
-            trace = sim.finish()
+            sim.finish()
+            trace = peers.trace_lines(os.path.join(d, "trace.txt"))
             flash_text = read_bytes(os.path.join(d, "flash.txt")) if flash is not None else b""
             runs.append((result, trace, flash_text, d))
         (lres, ltrace, lflash, _), (wres, wtrace, wflash, wdir) = runs
@@ -624,13 +588,11 @@ def main():
     vksim = os.path.join(os.path.abspath(args.linux_bin), "vksim")
     for needed in (vksim, os.path.join(args.windows_build, "bin")):
         if not os.path.exists(needed):
-            print(f"missing: {needed}")
-            print("0 passed, 1 failed")
-            return 1
+            report(f"missing: {needed}", False)
+            return tally.summary()
     if shutil.which("wine") is None:
-        print("wine is not installed")
-        print("0 passed, 1 failed")
-        return 1
+        report("wine is installed", False)
+        return tally.summary()
 
     work = tempfile.mkdtemp(prefix="vk-wine-")
     started = time.monotonic()
@@ -643,8 +605,7 @@ def main():
         else:
             shutil.rmtree(work, ignore_errors=True)
     print(f"wine smoke suite took {time.monotonic() - started:.0f} s")
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 and passed > 0 else 1
+    return tally.summary()
 
 
 if __name__ == "__main__":

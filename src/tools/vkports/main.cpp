@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "link/devices.h"
+#include "link/ending.h"
 
 
 namespace {
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     std::fprintf(stderr, "vkports: unknown argument %s (see vkports --help)\n", argv[i]);
-    return 2;
+    return vk::link::kExitFailure;
   }
 
   // VK_PORTS_ROOT names a directory that stands in for "/" (for the tests).

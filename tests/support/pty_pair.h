@@ -9,19 +9,15 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/backend.h"
 
-namespace vklinktest {
+namespace vktest {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -104,57 +100,4 @@ class PtyPair {
   std::string slave_path_;
 };
 
-// The far end as a thread: records every byte that arrives on the master
-// and, when a byte of `replies` arrives, answers with its bytes.
-class PtyPeer {
- public:
-  PtyPeer(const PtyPair& pty, std::map<uint8_t, Bytes> replies)
-      : pty_(pty), replies_(std::move(replies)), thread_([this] { Run(); }) {}
-  ~PtyPeer() {
-    stop_ = true;
-    thread_.join();
-  }
-  PtyPeer(const PtyPeer&) = delete;
-  PtyPeer& operator=(const PtyPeer&) = delete;
-
-  Bytes Received() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-  }
-
- private:
-  void Run() {
-    std::array<uint8_t, 256> buf{};
-    while (!stop_) {
-      pollfd p{pty_.master(), POLLIN, 0};
-      const int n = ::poll(&p, 1, 10);
-      if (n <= 0) continue;
-      if ((p.revents & POLLIN) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // hung up: wait
-        continue;
-      }
-      const ssize_t r = ::read(pty_.master(), buf.data(), buf.size());
-      if (r <= 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        continue;
-      }
-      for (ssize_t i = 0; i < r; ++i) {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          received_.push_back(buf[static_cast<size_t>(i)]);
-        }
-        if (auto it = replies_.find(buf[static_cast<size_t>(i)]); it != replies_.end())
-          (void)pty_.Send(it->second);
-      }
-    }
-  }
-
-  const PtyPair& pty_;
-  std::map<uint8_t, Bytes> replies_;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  Bytes received_;
-  std::thread thread_;
-};
-
-}  // namespace vklinktest
+}  // namespace vktest
