@@ -105,10 +105,11 @@ void ConsoleEnd() {
 bool ConsoleKeyPressed() {
   if (g_terminal.fd < 0 || !Foreground()) return false;
   Apply();  // brought to the foreground since the last look
-  char key;
+  std::array<char, 256> keys{};
   bool pressed = false;
-  // Swallow everything waiting, so one burst of keys counts once.
-  while (read(g_terminal.fd, &key, 1) == 1) pressed = true;
+  // Swallow what is waiting, so one burst of keys counts once; a terminal
+  // that is fed without end cannot hold the caller here.
+  for (int look = 0; look < 16 && read(g_terminal.fd, keys.data(), keys.size()) > 0; ++look) pressed = true;
   return pressed;
 }
 

@@ -13,7 +13,10 @@
 //
 // Whatever the server sends, every call returns within its time-out: a
 // read of the socket takes a bounded amount per call, an overlong
-// subnegotiation is dropped, and the received-data queue has a cap.
+// subnegotiation is dropped, and the received-data queue has a cap. Every
+// loop that waits on the server checks its own deadline each time round: a
+// server that keeps the socket readable makes each wait return at once, so
+// the time-out handed to a wait bounds that wait only, never the loop.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -108,7 +111,7 @@ net::Socket ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& erro
     }
     for (;;) {
       unsigned found = 0;
-      const int n = net::Wait(fd, net::kWritable, RemainingMs(deadline), found);
+      const int n = Clock::now() < deadline ? net::Wait(fd, net::kWritable, RemainingMs(deadline), found) : 0;
       if (n > 0) break;
       const int e = n == 0 ? net::kErrTimedOut : net::LastError();
       if (n == 0 || !net::IsInterrupted(e)) {
@@ -149,8 +152,8 @@ class Rfc2217Port final : public PortBackend {
     SendSome();
     net::ShutdownSend(fd_);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
-    std::array<uint8_t, 512> sink{};
-    for (;;) {
+    std::array<uint8_t, 4096> sink{};
+    while (Clock::now() < deadline) {
       unsigned found = 0;
       const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
       if (n < 0 && net::IsInterrupted(net::LastError())) continue;
@@ -174,7 +177,8 @@ class Rfc2217Port final : public PortBackend {
   int Start(std::string* server_text) {
     int e = SendAll();
     auto deadline = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
-    while (e == 0 && com_port_ == Agreement::Asked) e = AwaitInput(deadline, false);
+    while (e == 0 && com_port_ == Agreement::Asked)
+      e = Clock::now() < deadline ? AwaitInput(deadline, false) : net::kErrTimedOut;
     if (e == 0 && com_port_ == Agreement::Refused) e = net::kErrRefused;
     deadline = Clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
     while (e == 0 && !rate_answered_ && Clock::now() < deadline) {
@@ -286,6 +290,7 @@ class Rfc2217Port final : public PortBackend {
       if (got == n) return 0;
       if (error_ != 0) return error_;
       SendSome();  // answers to negotiations found on the way
+      if (Clock::now() >= deadline) return 0;  // data[got] did not come in time
       const size_t ahead = std::min(n - got - 1, kBytesPerLook);
       if (took > 0 && paced && ahead > 0 && out_.empty()) {
         const auto look = Clock::now() + byte_time * static_cast<int64_t>(ahead);
@@ -306,7 +311,6 @@ class Rfc2217Port final : public PortBackend {
         }
         if (w > 0) ReadAvailable();
       }
-      if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;  // data[got] timed out
     }
   }
 
@@ -455,6 +459,8 @@ class Rfc2217Port final : public PortBackend {
       if (out_.empty()) break;
       if (out_.size() != before)
         deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+      else if (Clock::now() >= deadline)
+        return net::kErrTimedOut;
       unsigned found = 0;
       const int n = net::Wait(fd_, net::kWritable | net::kReadable, RemainingMs(deadline), found);
       if (n < 0) {
