@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "link/devices.h"
 #include "link/port_names.h"
 #include "link/socket_shim.h"
+#include "ports/devices.h"
 
 namespace vk::link {
 namespace {
