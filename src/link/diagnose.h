@@ -22,4 +22,12 @@ void PrintEchoTiming(const std::string& program, const std::string& device, int 
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte);
 
+// Each platform's part (diagnose_posix.cpp, diagnose_win32.cpp):
+// the system's words for one of its error codes;
+std::string SystemText(int code);
+// what is likely to help after a local serial device failed ("" if nothing);
+std::string LocalDeviceHint(const LinkFailure& failure);
+// the latency timer of the USB adapter behind `device`, when it has one.
+std::string AdapterLatencyHint(const std::string& device);
+
 }  // namespace vk::link

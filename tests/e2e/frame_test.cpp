@@ -197,6 +197,8 @@ TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
         busy.slave + " is in use by process " + std::to_string(getpid())}},
       {"no permission", busy.slave, {": Permission denied\n", "sudo usermod -aG "}, true},
       {"nothing listens", kNowhere, {"Connection refused\n", "nothing listens there"}},
+      {"host not found", "rfc2217://no-such-host.invalid:2217",
+       {"vkstart: rfc2217://no-such-host.invalid:2217: host not found\n", "host name could not be found"}},
       {"server closes with a reason", closing.Url(), {"the server said: \"Port already in use\""}},
   };
   for (const DiagnosisCase& c : cases) {
