@@ -1,6 +1,7 @@
+// The key press on POSIX systems: the controlling terminal, non-canonical
+// while watched, given back by every signal that ends or stops the process.
 #include "link/console.h"
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -114,21 +115,3 @@ bool ConsoleKeyPressed() {
 }
 
 }  // namespace vk::link
-
-#else  // Windows: the console's own non-blocking key test.
-#include <conio.h>
-#include <windows.h>
-
-namespace vk::link {
-bool ConsoleBegin() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-void ConsoleEnd() {}
-bool ConsoleKeyPressed() {
-  if (!_kbhit()) return false;
-  (void)_getch();
-  return true;
-}
-}  // namespace vk::link
-#endif
