@@ -290,6 +290,7 @@ class Rfc2217Port final : public PortBackend {
         continue;
       }
       const int left = RemainingMs(deadline);
+      if (left == 0) continue;  // the deadline came meanwhile
       if (out_.empty()) {
         ReadWaiting(left);  // one system call for the wait and the read
       } else {

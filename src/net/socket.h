@@ -47,8 +47,8 @@ class Stream {
 
   Moved Send(const void* data, size_t n);
   Moved Receive(void* data, size_t n);
-  // As Receive, but waits up to timeout_ms (> 0) for the first byte: one
-  // system call where the system allows.
+  // As Receive, but waits up to timeout_ms for the first byte: one system
+  // call where the system allows.
   Moved ReceiveWaiting(void* data, size_t n, int timeout_ms);
   // Waits up to timeout_ms for any of `want` and returns what it found: 0
   // after the time-out or a signal, or on a failure (with `error` set).

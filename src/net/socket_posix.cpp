@@ -107,6 +107,7 @@ Moved Stream::Send(const void* data, size_t n) {
 Moved Stream::Receive(void* data, size_t n) { return Result(::recv(Fd(handle_), data, n, MSG_DONTWAIT), true); }
 
 Moved Stream::ReceiveWaiting(void* data, size_t n, int timeout_ms) {
+  if (timeout_ms <= 0) return Receive(data, n);  // a time-out of 0 on the socket would mean none
   if (timeout_ms != receive_timeout_ms_) {
     const timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
     if (::setsockopt(Fd(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return {0, false, errno};
