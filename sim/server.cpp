@@ -32,6 +32,11 @@ namespace {
 constexpr Nanos kMaxWait = 200 * kMillisecond;
 // A client that leaves this much of our output unread is dropped.
 constexpr size_t kMaxPendingOutput = 16 << 20;
+// One turn of the loop reads at most this much of a client, and takes at
+// most this many connections: a peer that sends (or connects) faster than
+// the loop reads must not keep it from the line, the clock and the signals.
+constexpr size_t kMaxReadPerTurn = 256 * 1024;
+constexpr int kMaxAcceptsPerTurn = 16;
 // With pacing, the loop sleeps in the kernel until this long before a line
 // deadline and spins the rest: a timer wakes tens of microseconds late,
 // which at 115200 baud (87 us a byte) would stretch every echo noticeably.
@@ -122,7 +127,8 @@ class Server::Client {
   Front& session() { return *session_; }
   bool WantsWrite() const { return !pending_.empty(); }
 
-  // Reads what the socket holds. False when the client has gone.
+  // Reads what the socket holds, kMaxReadPerTurn at most. False when the
+  // client has gone.
   //
   // The bytes reach the line at the time the kernel took them in, not when
   // this loop got round to reading them, so the simulator's own wake-up
@@ -131,7 +137,7 @@ class Server::Client {
   bool Read() {
     std::array<uint8_t, 4096> buf{};
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec))> control{};
-    for (;;) {
+    for (size_t taken = 0; taken < kMaxReadPerTurn;) {
       iovec iov{buf.data(), buf.size()};
       msghdr msg{};
       msg.msg_iov = &iov;
@@ -145,6 +151,7 @@ class Server::Client {
         if (at == 0 || at > latest) at = latest;
         if (at < drained_at_) at = drained_at_;
         session_->FromNetwork(buf.data(), static_cast<size_t>(r), at);
+        taken += static_cast<size_t>(r);
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
@@ -157,6 +164,7 @@ class Server::Client {
       }
       return errno == EAGAIN || errno == EWOULDBLOCK;
     }
+    return true;  // more waits: the next turn takes it
   }
 
   // The host shut down its sending side, and everything it sent has reached
@@ -228,7 +236,7 @@ bool Server::Listen(std::string& error) {
 }
 
 void Server::Accept() {
-  for (;;) {
+  for (int taken = 0; taken < kMaxAcceptsPerTurn; ++taken) {
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR) continue;

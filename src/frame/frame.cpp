@@ -13,6 +13,7 @@
 
 #include "frame/cmdline.h"
 #include "frame/exchange.h"
+#include "frame/files.h"
 #include "frame/messages.h"
 #include "link/clock.h"
 #include "link/connect.h"
@@ -42,12 +43,6 @@ std::string CurrentDirectory() {
   if (getcwd(buffer.data(), buffer.size())) return buffer.data();
   return ".";
 }
-
-#ifdef _WIN32
-constexpr std::string_view kExeSuffix = ".EXE";
-#else
-constexpr std::string_view kExeSuffix = "";
-#endif
 
 void ReadSettings(Frame& frame) {
   const ToolTraits& traits = *frame.traits;
@@ -172,7 +167,7 @@ void StartFrame(Frame& frame, int argc, char** argv) {
   const char* path_env = std::getenv("PATH");
   frame.settings_path =
       ChooseSettingsPath(SettingsPath(argc > 0 ? argv[0] : traits.name, path_env ? path_env : "",
-                                      CurrentDirectory(), kExeSuffix),
+                                      CurrentDirectory(), ExeSuffix()),
                          std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   ReadSettings(frame);
 

@@ -1,19 +1,14 @@
 #include "frame/settings.h"
 
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <array>
 #include <filesystem>
 
+#include "frame/files.h"
 #include "frame/letter_case.h"
 #include "link/port_names.h"
 
@@ -81,20 +76,10 @@ class Scanner {
   bool input_failure_ = false;
 };
 
-#ifdef _WIN32
-constexpr char kPathListSeparator = ';';
-bool IsDirSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
-constexpr char kDirSeparator = '\\';
-#else
-constexpr char kPathListSeparator = ':';
-bool IsDirSeparator(char c) { return c == '/'; }
-constexpr char kDirSeparator = '/';
-#endif
-
 std::string JoinPath(std::string_view dir, std::string_view file) {
   std::string out(dir);
   if (out.empty()) return std::string(file);
-  if (!IsDirSeparator(out.back())) out.push_back(kDirSeparator);
+  if (!IsDirSeparator(out.back())) out.push_back(DirSeparator());
   out += file;
   return out;
 }
@@ -171,7 +156,7 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
     if (!exe_suffix.empty() && IsRegularFile(JoinPath(cwd, file))) program = JoinPath(cwd, file);
     size_t start = 0;
     while (program.empty() && start <= path_env.size()) {
-      size_t end = path_env.find(kPathListSeparator, start);
+      size_t end = path_env.find(PathListSeparator(), start);
       if (end == std::string_view::npos) end = path_env.size();
       const std::string_view dir = path_env.substr(start, end - start);
       const std::string candidate = JoinPath(dir.empty() ? std::string_view(".") : dir, file);
@@ -191,44 +176,9 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
   return program.substr(0, dot) + ".SET";
 }
 
-std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
-#ifdef _WIN32
-  (void)xdg_config_home;
-  (void)home;
-  return beside;
-#else
-  const size_t slash = beside.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : beside.substr(0, slash);
-  struct stat st {};
-  if (access(dir.c_str(), W_OK) == 0) return beside;
-  if (lstat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(beside.c_str(), W_OK) == 0) return beside;
-  const std::string name = beside.substr(slash == std::string::npos ? 0 : slash + 1);
-  if (xdg_config_home && xdg_config_home[0] == '/') return std::string(xdg_config_home) + "/vktools/" + name;
-  if (home && home[0] == '/') return std::string(home) + "/.config/vktools/" + name;
-  return beside;
-#endif
-}
-
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-FILE* OpenRegularFile(const std::string& path, const char* mode) {
-  if (!IsRegularFile(path)) return nullptr;
-#ifdef _WIN32
-  return std::fopen(path.c_str(), mode);
-#else
-  // Opened without waiting (a file swapped for a FIFO meanwhile must not
-  // block), then looked at again through the descriptor.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  FILE* file = nullptr;
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) file = fdopen(fd, mode);
-  if (!file) ::close(fd);
-  return file;
-#endif
 }
 
 bool ReadSettingsText(const std::string& path, std::string& text) {
@@ -249,15 +199,6 @@ bool WriteText(FILE* file, const std::string& text) {
   return std::fclose(file) == 0 && ok;
 }
 
-// Puts `from` in the place of `to`, replacing whatever stands there.
-bool ReplaceFile(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
 }  // namespace
 
 // The new settings go to a file of their own in the same directory, which
@@ -267,50 +208,21 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 // file of our own (no link, one name) written in place.
 bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode) {
   const std::string text = FormatSettings(settings, has_mode);
-  struct stat st {};
-#ifdef _WIN32
-  const bool exists = stat(path.c_str(), &st) == 0;
-  const bool is_link = false;
-#else
-  const bool exists = lstat(path.c_str(), &st) == 0;
-  const bool is_link = exists && S_ISLNK(st.st_mode);
-#endif
-  if (exists && !is_link && !S_ISREG(st.st_mode)) return false;  // a directory, a FIFO, a device
-#ifndef _WIN32
+  const Place place = LookAt(path);
+  if (place.exists && !place.link && !place.regular) return false;  // a directory, a FIFO, a device
   // The user's configuration directory may not exist yet.
-  if (const size_t slash = path.rfind('/'); !exists && slash != std::string::npos && slash > 0) {
+  if (const size_t slash = path.rfind('/'); !place.exists && slash != std::string::npos && slash > 0) {
     std::error_code ec;
     std::filesystem::create_directories(path.substr(0, slash), ec);
   }
-#endif
-
-#ifdef _WIN32
-  const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  // Text mode: on Windows each line ends with carriage return and line feed.
-  FILE* file = std::fopen(temp.c_str(), "w");
-#else
-  const mode_t mask = umask(0);
-  umask(mask);
-  const mode_t mode = exists && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : (0666 & ~mask);
-  const std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (fd >= 0 && !file) ::close(fd);
-#endif
-  if (file) {
-    if (WriteText(file, text) && ReplaceFile(temp, path)) return true;
+  std::string temp;
+  if (FILE* file = CreateBeside(path, place, temp)) {
+    if (WriteText(file, text) && RenameOver(temp, path)) return true;
     std::remove(temp.c_str());
     return false;
   }
-  if (!exists || is_link || st.st_nlink > 1) return false;
-#ifdef _WIN32
-  return WriteText(std::fopen(path.c_str(), "w"), text);
-#else
-  const int in_place = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  FILE* place = in_place >= 0 ? fdopen(in_place, "w") : nullptr;
-  if (in_place >= 0 && !place) ::close(in_place);
-  return WriteText(place, text);
-#endif
+  if (!place.exists || place.link || place.shared) return false;
+  return WriteText(OpenInPlace(path), text);
 }
 
 }  // namespace vk::frame

@@ -59,14 +59,16 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
 // when the program's directory takes new files, or a writable settings file
 // already lies there; else $XDG_CONFIG_HOME/vktools/ with the same file name
 // (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows, and
-// with neither variable set, always `beside`.
+// with neither variable set, always `beside`. (Each platform's own:
+// files_posix.cpp, files_win32.cpp.)
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
 // True when `path` names a regular file (links followed).
 bool IsRegularFile(const std::string& path);
 
 // Opens a regular file for reading; anything else (a directory, a FIFO, a
-// device) counts as a file that cannot be opened, and nothing waits.
+// device) counts as a file that cannot be opened, and nothing waits (each
+// platform's own, as ChooseSettingsPath).
 FILE* OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the file; false when it cannot be opened.

@@ -1,9 +1,9 @@
 // The port backends behind the serial link (link.h).
 //
 // The link owns the messages, the ways out and the line state; a backend
-// only moves bytes and lines on one platform and reports a failure as a
-// platform error code (errno here, GetLastError on Windows). Each operation
-// is one thing the link needs; where one operation is several platform
+// only moves bytes and lines on one platform and reports a failure as the
+// platform's error code (errno on POSIX systems). Each operation is one
+// thing the link needs; where one operation is several platform
 // steps (Prepare), the failing step is reported so the link can name it.
 //
 // Backends: termios (serial devices on POSIX systems), Win32 (communications
@@ -66,23 +66,38 @@ class PortBackend {
   virtual bool InputPending() = 0;
 };
 
-// Why an open failed: the platform's error code, and for a network serial
-// server what it said before it refused or closed (for the diagnostics).
+// Why an open failed. The diagnostics choose their words by it.
+enum class OpenFailure {
+  System,             // a system call failed: `code` says why
+  BadUrl,             // not rfc2217://HOST:PORT
+  HostNotFound,       // the host name does not resolve
+  ConnectionRefused,  // nothing listens at HOST:PORT
+  TimedOut,           // no connection, or no agreement to the COM port option, in time
+  ComPortRefused,     // the server refused the COM port option
+  ClosedByServer,     // the server closed the connection
+};
+
+// A failed open: why, the code "Open Of %s Failed: %d" prints (the
+// system's; where the failure is none of the system's, the system's code of
+// the same name, as EINVAL for a bad URL), and what a network serial server
+// said before it refused or closed.
 struct OpenError {
+  OpenFailure reason = OpenFailure::System;
   int code = 0;
   std::string server_text;
 };
 
 // Opens the device or URL named `name`: rfc2217://HOST:PORT selects the
-// network backend, anything else the local serial device (a device path on
-// POSIX systems; on Windows a device name such as COM3 or \\.\COM12, used
-// as given). On failure returns null and fills `error`.
+// network backend, anything else the local serial device (OpenLocalPort).
+// On failure returns null and fills `error`.
 std::unique_ptr<PortBackend> OpenBackend(const std::string& name, OpenError& error);
 
-// Each built only on its own platform.
+// The platform's local serial device, a device path on POSIX systems, on
+// Windows a device name such as COM3 or \\.\COM12, used as given
+// (termios_port.cpp, win32_port.cpp: each built only on its own platform).
+std::unique_ptr<PortBackend> OpenLocalPort(const std::string& name, int& error);
 std::unique_ptr<PortBackend> OpenTermiosPort(const std::string& path, int& error);
 std::unique_ptr<PortBackend> OpenWin32Port(const std::string& name, int& error);
-std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error,
-                                             std::string* server_text = nullptr);
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, OpenError& error);
 
 }  // namespace vk::link

@@ -6,7 +6,8 @@
 // counts at once; it is put back as it was when the wait ends, and by every
 // signal that ends the process. A stop (Ctrl-Z) gives it back too and a
 // continue takes it again. Only a process in the terminal's foreground
-// touches it. With no terminal there is never a key.
+// touches it. With no terminal there is never a key. On Windows the key is
+// the console's (console_posix.cpp, console_win32.cpp).
 #pragma once
 
 namespace vk::link {

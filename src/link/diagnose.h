@@ -36,4 +36,12 @@ std::string EchoDelayHint(bool network, const std::optional<LatencyTimer>& timer
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte);
 
+// Each platform's part (diagnose_posix.cpp, diagnose_win32.cpp):
+// the system's words for one of its error codes;
+std::string SystemText(int code);
+// what is likely to help after a local serial device failed ("" if nothing);
+std::string LocalDeviceHint(const LinkFailure& failure);
+// the latency timer of the USB adapter behind `device`, when it has one.
+std::optional<LatencyTimer> AdapterLatencyTimer(const std::string& device);
+
 }  // namespace vk::link

@@ -44,9 +44,9 @@ const char* PrepareMessage(PrepareStep step) {
 Link::Link(BackendOpener open) : open_(std::move(open)) {}
 Link::~Link() = default;
 
-void Link::Fail(const char* format, int error, Leave leave, bool opening, std::string server_text) {
+void Link::Fail(const char* format, int error, Leave leave, bool opening, OpenError why) {
   if (format) std::printf(format, error);
-  failure_ = LinkFailure{device_, port_number_, error, opening, std::move(server_text)};
+  failure_ = LinkFailure{device_, port_number_, error, opening, why.reason, std::move(why.server_text)};
   EndRun(kExitFailure, leave);
 }
 
@@ -75,7 +75,7 @@ void Link::OpenPort(int port, int baud) {
   if (opened && trace_) opened = TracedBackend(std::move(opened), *trace_);
   if (!opened) {
     std::printf("\nOpen Of %s Failed: %d\n", device_.c_str(), error.code);
-    Fail(nullptr, error.code, Leave::Direct, true, std::move(error.server_text));
+    Fail(nullptr, error.code, Leave::Direct, true, std::move(error));
   }
   PrepareStep step = PrepareStep::QueueSizes;
   if (int e = opened->Prepare(step)) Fail(PrepareMessage(step), e, Leave::Direct, true);
@@ -183,12 +183,9 @@ void SleepMs(int ms) {
 }
 
 std::unique_ptr<PortBackend> OpenBackend(const std::string& name, OpenError& error) {
-  if (IsRfc2217Url(name)) return OpenRfc2217Port(name, error.code, &error.server_text);
-#ifdef _WIN32
-  return OpenWin32Port(name, error.code);
-#else
-  return OpenTermiosPort(name, error.code);
-#endif
+  if (IsRfc2217Url(name)) return OpenRfc2217Port(name, error);
+  error.reason = OpenFailure::System;
+  return OpenLocalPort(name, error.code);
 }
 
 }  // namespace vk::link

@@ -40,6 +40,7 @@ struct LinkFailure {
   int port = 1;             // the COM port number it stands for
   int code = 0;             // the system's error code; 0 for a read time-out
   bool opening = false;     // the device or server could not be had at all
+  OpenFailure reason = OpenFailure::System;  // why, when opening
   std::string server_text;  // what a network serial server said, if anything
 };
 
@@ -96,8 +97,7 @@ class Link {
   PortBackend& Port();
   // Prints the routine's message (when given), keeps what failed and ends
   // the run.
-  [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false,
-                         std::string server_text = {});
+  [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false, OpenError why = {});
 
   BackendOpener open_;
   std::unique_ptr<WireTrace> trace_;  // before port_: it outlives the port

@@ -6,14 +6,6 @@ namespace vk::link {
 
 int NormalisePortNumber(int port) { return (port >= 1 && port <= 4) ? port : 1; }
 
-std::string DefaultDeviceName(int n) {
-#ifdef _WIN32
-  return "COM" + std::to_string(n);
-#else
-  return "/dev/ttyS" + std::to_string(n - 1);
-#endif
-}
-
 std::string PortDeviceName(int port) {
   const int n = NormalisePortNumber(port);
   const std::string var = "VK_COM" + std::to_string(n);

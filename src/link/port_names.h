@@ -8,7 +8,8 @@ namespace vk::link {
 // 1..4 stay, anything else is 1.
 int NormalisePortNumber(int port);
 
-// The platform's own device for COMn (n 1..4).
+// The platform's own device for COMn (n 1..4): /dev/ttyS(n-1) on POSIX
+// systems, COMn on Windows (defined beside each platform's port backend).
 std::string DefaultDeviceName(int n);
 
 // The device for COMn: the value of VK_COMn when set and not empty, else

@@ -1,19 +1,22 @@
 // The RFC 2217 backend: a serial port behind a network access server,
 // named rfc2217://HOST:PORT (HOST a name, an IPv4 literal or [IPv6]).
 //
-// The socket is non-blocking for its whole life. Received bytes go through
-// the Telnet decoder whenever anything reads the socket: data into a local
-// queue, negotiations answered at once, modem-state notifications into the
-// cached CTS bit. Outgoing bytes collect in one buffer that every send path
-// drains, so answers produced while reading never recurse into a send.
-// Apart from the server's agreement to COM-PORT-OPTION at the open (no
-// subnegotiation may go out before it), nothing waits for an
-// acknowledgement: servers differ in which commands they answer, and a
-// missing answer must not stall the line.
+// Nothing but a wait blocks on the socket (net/socket.h). Received bytes
+// go through the Telnet decoder whenever anything reads the socket: data
+// into a local queue, negotiations answered at once, modem-state
+// notifications into the cached CTS bit. Outgoing bytes collect in one
+// buffer that every send path drains, so answers produced while reading
+// never recurse into a send. Apart from the server's agreement to
+// COM-PORT-OPTION at the open (no subnegotiation may go out before it),
+// nothing waits for an acknowledgement: servers differ in which commands
+// they answer, and a missing answer must not stall the line.
 //
 // Whatever the server sends, every call returns within its time-out: a
 // read of the socket takes a bounded amount per call, an overlong
-// subnegotiation is dropped, and the received-data queue has a cap.
+// subnegotiation is dropped, and the received-data queue has a cap. Every
+// loop that waits on the server checks its own deadline each time round: a
+// server that keeps the socket readable makes each wait return at once, so
+// the time-out handed to a wait bounds that wait only, never the loop.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -25,7 +28,7 @@
 
 #include "link/backend.h"
 #include "link/clock.h"
-#include "link/socket_shim.h"
+#include "net/socket.h"
 #include "telnet/telnet.h"
 
 namespace vk::link {
@@ -95,42 +98,38 @@ bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
   return number > 0 && number <= 65535;
 }
 
-// Connects to one address within `deadline`. Returns the socket or
-// kNoSocket with `error` set.
-net::Socket ConnectOne(const addrinfo& ai, Clock::time_point deadline, int& error) {
-  const net::Socket fd = net::OpenStream(ai.ai_family, ai.ai_socktype, ai.ai_protocol, error);
-  if (fd == net::kNoSocket) return net::kNoSocket;
-  if (::connect(fd, ai.ai_addr, static_cast<int>(ai.ai_addrlen)) != 0) {
-    if (const int e = net::LastError(); !net::IsConnectPending(e)) {
-      error = e;
-      net::Close(fd);
-      return net::kNoSocket;
-    }
-    for (;;) {
-      unsigned found = 0;
-      const int n = net::Wait(fd, net::kWritable, RemainingMs(deadline), found);
-      if (n > 0) break;
-      const int e = n == 0 ? net::kErrTimedOut : net::LastError();
-      if (n == 0 || !net::IsInterrupted(e)) {
-        error = e;
-        net::Close(fd);
-        return net::kNoSocket;
-      }
-    }
-    if (const int so_error = net::PendingError(fd); so_error != 0) {
-      error = so_error;
-      net::Close(fd);
-      return net::kNoSocket;
-    }
+// The code "Open Of %s Failed: %d" prints for a failure the protocol finds
+// itself: the system's code of the same name.
+int CodeFor(OpenFailure reason) {
+  switch (reason) {
+    case OpenFailure::BadUrl:
+      return net::SystemCode(net::Errc::InvalidArgument);
+    case OpenFailure::TimedOut:
+      return net::SystemCode(net::Errc::TimedOut);
+    case OpenFailure::ComPortRefused:
+      return net::SystemCode(net::Errc::ProtocolNotSupported);
+    default:
+      return net::SystemCode(net::Errc::ConnectionReset);
   }
-  net::SetNoDelay(fd);
-  net::KeepAfterConnect(fd);
-  return fd;
+}
+
+OpenFailure ReasonFor(net::ConnectFailure failure) {
+  switch (failure) {
+    case net::ConnectFailure::HostNotFound:
+      return OpenFailure::HostNotFound;
+    case net::ConnectFailure::Refused:
+      return OpenFailure::ConnectionRefused;
+    case net::ConnectFailure::TimedOut:
+      return OpenFailure::TimedOut;
+    case net::ConnectFailure::System:
+      break;
+  }
+  return OpenFailure::System;
 }
 
 class Rfc2217Port final : public PortBackend {
  public:
-  explicit Rfc2217Port(net::Socket fd) : fd_(fd) {
+  explicit Rfc2217Port(std::unique_ptr<net::Stream> stream) : stream_(std::move(stream)) {
     // Ask for the options we need; the answers are handled as they come.
     Queue(tn::Negotiation(tn::kWill, tn::kOptBinary));
     Queue(tn::Negotiation(tn::kDo, tn::kOptBinary));
@@ -147,22 +146,18 @@ class Rfc2217Port final : public PortBackend {
     // our direction and read until the server closes too, so unread input
     // does not turn the close into a reset that destroys our last bytes.
     SendSome();
-    net::ShutdownSend(fd_);
+    stream_->ShutdownSend();
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
-    std::array<uint8_t, 512> sink{};
-    for (;;) {
-      unsigned found = 0;
-      const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
-      if (n < 0 && net::IsInterrupted(net::LastError())) continue;
-      if (n <= 0) break;
-      const long r = net::ReceiveSome(fd_, sink.data(), sink.size());
-      if (r == 0) break;
-      if (r < 0) {
-        const int e = net::LastError();
-        if (!net::IsInterrupted(e) && !net::IsWouldBlock(e)) break;
+    std::array<uint8_t, 4096> sink{};
+    while (Clock::now() < deadline) {
+      int error = 0;
+      if (stream_->Wait(net::kReadable, RemainingMs(deadline), error) == 0) {
+        if (error != 0) break;
+        continue;  // the time-out (the loop ends) or a signal
       }
+      const net::Moved m = stream_->Receive(sink.data(), sink.size());
+      if (m.closed || m.error != 0) break;
     }
-    net::Close(fd_);
   }
   Rfc2217Port(const Rfc2217Port&) = delete;
   Rfc2217Port& operator=(const Rfc2217Port&) = delete;
@@ -170,30 +165,28 @@ class Rfc2217Port final : public PortBackend {
   // Sends the option requests and waits for the server to agree to
   // COM-PORT-OPTION and to be ready for line settings; then asks for the
   // modem state. A server that refuses, stays silent or closes fails the
-  // open; what it said before is kept in `server_text`.
-  int Start(std::string* server_text) {
+  // open: false, with `error` saying which and what the server said.
+  bool Start(OpenError& error) {
     int e = SendAll();
     auto deadline = Clock::now() + std::chrono::milliseconds(kAgreementTimeoutMs);
-    while (e == 0 && com_port_ == Agreement::Asked) e = AwaitInput(deadline, false);
-    if (e == 0 && com_port_ == Agreement::Refused) e = net::kErrRefused;
+    while (e == 0 && com_port_ == Agreement::Asked)
+      e = Clock::now() < deadline ? AwaitInput(deadline) : net::SystemCode(net::Errc::TimedOut);
+    if (e == 0 && com_port_ == Agreement::Refused) return Failed(OpenFailure::ComPortRefused, error);
     deadline = Clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
     while (e == 0 && !rate_answered_ && Clock::now() < deadline) {
       Queue(tn::ComPort(tn::kSetBaudRate, {0, 0, 0, 0}));
       e = SendAll();
       const auto next = std::min(deadline, Clock::now() + std::chrono::milliseconds(kReadyQueryMs));
-      while (e == 0 && !rate_answered_ && Clock::now() < next) e = AwaitInput(next, true);
+      while (e == 0 && !rate_answered_ && Clock::now() < next) e = AwaitInput(next);
     }
     if (e != 0) {
-      // A server that went away is reported so, whether that showed first
-      // on the sending or the receiving side; what it said is kept.
       ReadAvailable();
-      if (e != net::kErrTimedOut && e != net::kErrRefused && (error_ != 0 || send_error_ != 0))
-        e = net::kErrConnReset;
-      if (server_text) *server_text = PrintableText();
-      return e;
+      const OpenFailure reason = Classify(e);
+      return Failed(reason, error, reason == OpenFailure::System ? e : 0);
     }
     QueueModemMask();
-    return SendAll();
+    if (const int sent = SendAll(); sent != 0) return Failed(Classify(sent), error, sent);
+    return true;
   }
 
   // The server purges its own buffers only; what it sent before is still on
@@ -206,7 +199,7 @@ class Rfc2217Port final : public PortBackend {
     Queue(tn::ComPort(tn::kPurgeData, {tn::kPurgeBoth}));
     int e = SendAll();
     const auto deadline = Clock::now() + std::chrono::milliseconds(kPurgeAnswerMs);
-    while (e == 0 && dropping_ && Clock::now() < deadline) e = AwaitInput(deadline, true);
+    while (e == 0 && dropping_ && Clock::now() < deadline) e = AwaitInput(deadline);
     dropping_ = false;
     return e;
   }
@@ -217,7 +210,7 @@ class Rfc2217Port final : public PortBackend {
   }
 
   int WriteSettings(const LineState& state) override {
-    if (state.baud <= 0) return net::kErrInvalid;
+    if (state.baud <= 0) return net::SystemCode(net::Errc::InvalidArgument);
     Queue(tn::ComPort(tn::kSetBaudRate, tn::BaudValue(static_cast<uint32_t>(state.baud))));
     if (!configured_) {
       Queue(tn::ComPort(tn::kSetDataSize, {8}));
@@ -286,6 +279,7 @@ class Rfc2217Port final : public PortBackend {
       if (got == n) return 0;
       if (error_ != 0) return error_;
       SendSome();  // answers to negotiations found on the way
+      if (Clock::now() >= deadline) return 0;  // data[got] did not come in time
       const size_t ahead = std::min(n - got - 1, kBytesPerLook);
       if (took > 0 && paced && ahead > 0 && out_.empty()) {
         const auto look = Clock::now() + byte_time * static_cast<int64_t>(ahead);
@@ -296,17 +290,14 @@ class Rfc2217Port final : public PortBackend {
         continue;
       }
       const int left = RemainingMs(deadline);
-      if (left > 0 && out_.empty()) {
+      if (left == 0) continue;  // the deadline came meanwhile
+      if (out_.empty()) {
         ReadWaiting(left);  // one system call for the wait and the read
-      } else if (left > 0) {
-        unsigned found = 0;
-        const int w = net::Wait(fd_, net::kReadable | net::kWritable, left, found);
-        if (w < 0) {
-          if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
-        }
-        if (w > 0) ReadAvailable();
+      } else {
+        int error = 0;
+        if (stream_->Wait(net::kReadable | net::kWritable, left, error) != 0) ReadAvailable();
+        if (error != 0) return error;
       }
-      if (data_.empty() && error_ == 0 && Clock::now() >= deadline) return 0;  // data[got] timed out
     }
   }
 
@@ -333,36 +324,24 @@ class Rfc2217Port final : public PortBackend {
     if (error_ != 0) return;
     std::array<uint8_t, 1024> buf{};
     for (size_t taken = 0; taken < kMaxReadPerLook;) {
-      const long r = net::ReceiveSome(fd_, buf.data(), buf.size());
-      if (r > 0) {
-        Decode(buf.data(), static_cast<size_t>(r));
-        taken += static_cast<size_t>(r);
-        // A short read has emptied the socket; asking again would only
-        // cost a system call to hear that.
-        if (static_cast<size_t>(r) < buf.size()) return;
-        continue;
-      }
-      if (r == 0) {
-        error_ = net::kErrConnReset;  // the server closed the connection
-        return;
-      }
-      const int e = net::LastError();
-      if (net::IsInterrupted(e)) continue;
-      if (!net::IsWouldBlock(e)) error_ = e;
-      return;
+      const net::Moved m = stream_->Receive(buf.data(), buf.size());
+      if (m.bytes == 0) return Keep(m);
+      Decode(buf.data(), m.bytes);
+      taken += m.bytes;
+      // A short read has emptied the socket; asking again would only cost
+      // a system call to hear that.
+      if (m.bytes < buf.size()) return;
     }
   }
 
   // Waits for input until `deadline` and takes it in, answering what asks
-  // for an answer. A closed connection is an error; so is the deadline,
-  // unless `quiet_ok`.
-  int AwaitInput(Clock::time_point deadline, bool quiet_ok) {
+  // for an answer. A closed connection is an error; the deadline is the
+  // caller's to check.
+  int AwaitInput(Clock::time_point deadline) {
     if (error_ != 0) return error_;
-    unsigned found = 0;
-    const int n = net::Wait(fd_, net::kReadable, RemainingMs(deadline), found);
-    if (n < 0 && !net::IsInterrupted(net::LastError())) return net::LastError();
-    if (n == 0) return quiet_ok ? 0 : net::kErrTimedOut;
-    if (n > 0) ReadAvailable();
+    int error = 0;
+    if (stream_->Wait(net::kReadable, RemainingMs(deadline), error) != 0) ReadAvailable();
+    if (error != 0) return error;
     if (error_ != 0) return error_;
     return SendAll();
   }
@@ -371,15 +350,17 @@ class Rfc2217Port final : public PortBackend {
   // else the socket holds.
   void ReadWaiting(int timeout_ms) {
     std::array<uint8_t, 1024> buf{};
-    const long r = net::ReceiveWaiting(fd_, buf.data(), buf.size(), timeout_ms, receive_timeout_ms_);
-    if (r > 0) {
-      Decode(buf.data(), static_cast<size_t>(r));
-      if (static_cast<size_t>(r) == buf.size()) ReadAvailable();
-    } else if (r == 0) {
-      error_ = net::kErrConnReset;
-    } else if (const int e = net::LastError(); !net::IsInterrupted(e) && !net::IsWouldBlock(e)) {
-      error_ = e;
-    }
+    const net::Moved m = stream_->ReceiveWaiting(buf.data(), buf.size(), timeout_ms);
+    if (m.bytes == 0) return Keep(m);
+    Decode(buf.data(), m.bytes);
+    if (m.bytes == buf.size()) ReadAvailable();
+  }
+
+  // A receive that moved nothing: the server's end of the connection, or a
+  // failure, is kept in error_.
+  void Keep(const net::Moved& m) {
+    if (m.closed) error_ = net::SystemCode(net::Errc::ConnectionReset);
+    if (m.error != 0) error_ = m.error;
   }
 
   void Decode(const uint8_t* bytes, size_t n) {
@@ -428,16 +409,12 @@ class Rfc2217Port final : public PortBackend {
   // send_error_).
   bool SendSome() {
     while (!out_.empty()) {
-      const long w = net::SendSome(fd_, out_.data(), out_.size());
-      if (w > 0) {
-        out_.erase(0, static_cast<size_t>(w));
-        continue;
+      const net::Moved m = stream_->Send(out_.data(), out_.size());
+      if (m.bytes == 0) {
+        send_error_ = m.error;
+        return m.error == 0;  // no room now, or the failure
       }
-      const int e = w < 0 ? net::LastError() : net::kErrIo;
-      if (w < 0 && net::IsInterrupted(e)) continue;
-      if (w < 0 && net::IsWouldBlock(e)) return true;
-      send_error_ = e;
-      return false;
+      out_.erase(0, m.bytes);
     }
     return true;
   }
@@ -455,13 +432,12 @@ class Rfc2217Port final : public PortBackend {
       if (out_.empty()) break;
       if (out_.size() != before)
         deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
-      unsigned found = 0;
-      const int n = net::Wait(fd_, net::kWritable | net::kReadable, RemainingMs(deadline), found);
-      if (n < 0) {
-        if (const int e = net::LastError(); !net::IsInterrupted(e)) return e;
-      }
-      if (n == 0) return net::kErrTimedOut;
-      if (n > 0 && (found & net::kReadable)) {
+      else if (Clock::now() >= deadline)
+        return net::SystemCode(net::Errc::TimedOut);
+      int error = 0;
+      const unsigned found = stream_->Wait(net::kWritable | net::kReadable, RemainingMs(deadline), error);
+      if (error != 0) return error;
+      if (found & net::kReadable) {
         ReadAvailable();
         if (error_ != 0) return error_;
       }
@@ -482,12 +458,29 @@ class Rfc2217Port final : public PortBackend {
     return text;
   }
 
+  // Why the open failed with `e`: a server that went away is reported so,
+  // whether that showed first on the sending or the receiving side.
+  OpenFailure Classify(int e) const {
+    if (e == net::SystemCode(net::Errc::TimedOut)) return OpenFailure::TimedOut;
+    if (error_ != 0 || send_error_ != 0) return OpenFailure::ClosedByServer;
+    return OpenFailure::System;
+  }
+
+  // Fills `error` for a failed open (`code`: the system's, when it gave
+  // one), with what the server said; false.
+  bool Failed(OpenFailure reason, OpenError& error, int code = 0) {
+    ReadAvailable();
+    error.reason = reason;
+    error.code = code != 0 ? code : CodeFor(reason);
+    error.server_text = PrintableText();
+    return false;
+  }
+
   enum class Agreement { Asked, Agreed, Refused };
 
-  net::Socket fd_;
+  std::unique_ptr<net::Stream> stream_;
   tn::Decoder decoder_;
   Agreement com_port_ = Agreement::Asked;
-  int receive_timeout_ms_ = -1;  // as last set on the socket
   bool rate_answered_ = false;    // the server has answered a rate query or setting
   bool dropping_ = false;         // a purge waits for its answer: data is stale
   std::deque<uint8_t> data_;
@@ -506,40 +499,23 @@ class Rfc2217Port final : public PortBackend {
 
 }  // namespace
 
-std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, int& error, std::string* server_text) {
+std::unique_ptr<PortBackend> OpenRfc2217Port(const std::string& url, OpenError& error) {
+  error = {};
   std::string host;
   std::string port;
   if (!ParseUrl(url, host, port)) {
-    error = net::kErrInvalid;
+    error = {OpenFailure::BadUrl, CodeFor(OpenFailure::BadUrl), {}};
     return nullptr;
   }
-  if (const int e = net::StartSockets(); e != 0) {
-    error = e;
+  net::ConnectError failure;
+  std::unique_ptr<net::Stream> stream = net::Stream::Connect(host, port, kConnectTimeoutMs, failure);
+  if (!stream) {
+    error.reason = ReasonFor(failure.reason);
+    error.code = failure.code;
     return nullptr;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); rc != 0) {
-    error = net::ResolveError(rc);
-    return nullptr;
-  }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  net::Socket fd = net::kNoSocket;
-  error = net::kErrNoHost;
-  for (const addrinfo* ai = list; ai != nullptr && fd == net::kNoSocket; ai = ai->ai_next) {
-    fd = ConnectOne(*ai, deadline, error);
-  }
-  ::freeaddrinfo(list);
-  if (fd == net::kNoSocket) return nullptr;
-  auto backend = std::make_unique<Rfc2217Port>(fd);
-  if (int e = backend->Start(server_text)) {
-    error = e;
-    return nullptr;
-  }
-  error = 0;
+  auto backend = std::make_unique<Rfc2217Port>(std::move(stream));
+  if (!backend->Start(error)) return nullptr;
   return backend;
 }
 

@@ -25,6 +25,7 @@
 #include "link/backend.h"
 #include "link/clock.h"
 #include "link/link.h"
+#include "link/port_names.h"
 
 namespace vk::link {
 namespace {
@@ -231,5 +232,11 @@ std::unique_ptr<PortBackend> OpenTermiosPort(const std::string& path, int& error
   RequestLowLatency(fd);
   return std::make_unique<TermiosPort>(fd);
 }
+
+std::unique_ptr<PortBackend> OpenLocalPort(const std::string& name, int& error) {
+  return OpenTermiosPort(name, error);
+}
+
+std::string DefaultDeviceName(int n) { return "/dev/ttyS" + std::to_string(n - 1); }
 
 }  // namespace vk::link

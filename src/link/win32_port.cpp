@@ -18,6 +18,7 @@
 
 #include "link/backend.h"
 #include "link/link.h"
+#include "link/port_names.h"
 
 namespace vk::link {
 namespace {
@@ -163,5 +164,9 @@ std::unique_ptr<PortBackend> OpenWin32Port(const std::string& name, int& error) 
   error = 0;
   return std::make_unique<Win32Port>(handle);
 }
+
+std::unique_ptr<PortBackend> OpenLocalPort(const std::string& name, int& error) { return OpenWin32Port(name, error); }
+
+std::string DefaultDeviceName(int n) { return "COM" + std::to_string(n); }
 
 }  // namespace vk::link

@@ -192,6 +192,8 @@ TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
         slave + " is in use by process " + std::to_string(getpid())}},
       {"no permission", slave, {": Permission denied\n", "sudo usermod -aG "}, true},
       {"nothing listens", kNowhere, {"Connection refused\n", "nothing listens there"}},
+      {"host not found", "rfc2217://no-such-host.invalid:2217",
+       {"vkstart: rfc2217://no-such-host.invalid:2217: host not found\n", "host name could not be found"}},
       {"server closes with a reason", closing.Url(), {"the server said: \"Port already in use\""}},
   };
   for (const DiagnosisCase& c : cases) {
@@ -295,15 +297,14 @@ struct BoundCase {
   std::string tail;  // how the output ends; "{port}" stands for the server's port
   long min_ms, max_ms;
   const char* limit = nullptr;  // VK_CONNECT_TIMEOUT
+  int exit_code = 2;
 };
 
 void ExpectBounded(const BoundCase& c) {
-  SCOPED_TRACE(c.peer[0] + " " + c.tool);
-  const bool hostile = c.peer[0][0] != '-';
-  SimProcess peer = hostile ? SimProcess({"/usr/bin/python3", std::string(VK_SOURCE_DIR) +
-                                                                  "/tests/interop/hostile_peer.py", c.peer[0]},
-                                         true)
-                            : SimProcess(c.peer);
+  SCOPED_TRACE(c.peer[0] + " " + c.peer.back() + " " + c.tool);
+  std::vector<std::string> hostile{"/usr/bin/python3", std::string(VK_SOURCE_DIR) + "/tests/interop/hostile_peer.py"};
+  hostile.insert(hostile.end(), c.peer.begin(), c.peer.end());
+  SimProcess peer = c.peer[0][0] != '-' ? SimProcess(hostile, true) : SimProcess(c.peer);
   TempDir dir;
   CopyExecutable(BinDir() + "/" + c.tool, dir.File(c.tool));
   auto env = ToolEnv(peer.Url());
@@ -311,7 +312,7 @@ void ExpectBounded(const BoundCase& c) {
   const RunResult r = RunProgram({dir.File(c.tool), "prog"}, env, dir.path(), "", c.max_ms + 20000);
   std::string tail = c.tail;
   if (const size_t at = tail.find("{port}"); at != std::string::npos) tail.replace(at, 6, std::to_string(peer.port()));
-  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.exit_code, c.exit_code);
   EXPECT_GE(r.elapsed_ms, c.min_ms);
   EXPECT_LE(r.elapsed_ms, c.max_ms);
   ASSERT_GE(r.out.size(), tail.size()) << r.out;
@@ -332,13 +333,40 @@ TEST(FrameBounds, EveryRunEndsInBoundedTimeWithTwo) {
       {{"silent"}, "vklist", open_failed + std::to_string(ETIMEDOUT) + "\n", 0, 5000},
       {{"close-text"}, "vklist", open_failed + std::to_string(ECONNRESET) + "\n", 0, 2000},
       {{"flood-cts"}, "vklist", "**" + time_out + "2 Seconds\n", 0, 5000, "2"},  // the stars go on
-      {{"data"}, "vklist", "\nERROR: DIRECTORY REPLY DID NOT END, NOT LISTED\n" + echo_lost, 0, 15000},
-      {{"data"}, "vkcheck", "\nERROR: FLASH REPORT DID NOT END, NOT SHOWN\n" + echo_lost, 0, 15000},
-      {{"nops"}, "vklist", silent, 0, 5000},
-      {{"negotiations"}, "vklist", silent, 0, 5000},
-      {{"endless-sb"}, "vklist", silent, 0, 5000},
   };
   for (const BoundCase& c : cases) ExpectBounded(c);
 }
+
+// A server that sends as fast as the socket carries (data, Telnet NOPs,
+// negotiations, or a subnegotiation that never ends) while the tool waits
+// for the agreement, reads the reply, or closes: each run still ends in its
+// bounds, its output whole.
+class FullSpeedFloods : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FullSpeedFloods, EndInTimeWithTheOutputWhole) {
+  const std::string& when = GetParam();
+  const std::string echo_lost = "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x55\n";
+  std::vector<BoundCase> cases;
+  for (const std::string kind : {"data", "nops", "negotiations", "endless-sb"}) {
+    if (when == "open")
+      cases.push_back({{kind, when}, "vklist",
+                       "\nOpen Of rfc2217://127.0.0.1:{port} Failed: " + std::to_string(ETIMEDOUT) + "\n", 3000, 5000});
+    else if (when == "close")
+      cases.push_back({{kind, when}, "vklist", "\nNo Files Present On Target Flash\n", 0, 3000, nullptr, 0});
+    else if (kind != "data")
+      cases.push_back({{kind, when}, "vklist", "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n",
+                       2000, 5000});
+  }
+  if (when == "reply") {
+    const std::string list = "\nERROR: DIRECTORY REPLY DID NOT END, NOT LISTED\n";
+    const std::string check = "\nERROR: FLASH REPORT DID NOT END, NOT SHOWN\n";
+    cases.push_back({{"data", when}, "vklist", list + echo_lost, 0, 5000});
+    cases.push_back({{"data", when}, "vkcheck", check + echo_lost, 0, 5000});
+  }
+  for (const BoundCase& c : cases) ExpectBounded(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameBounds, FullSpeedFloods, ::testing::Values("open", "reply", "close"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace

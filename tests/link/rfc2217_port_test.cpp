@@ -28,6 +28,8 @@ namespace {
 
 namespace tn = vk::telnet;
 using vk::link::LineState;
+using vk::link::OpenError;
+using vk::link::OpenFailure;
 using vk::link::OpenRfc2217Port;
 using vk::link::PortBackend;
 using vktest::ReadByte;
@@ -173,10 +175,10 @@ void Agree(Server& server) {
 
 // Opens the client against `server`, which accepts and then answers as
 // `serve` says: by default it agrees to COM-PORT-OPTION, as servers do.
-std::unique_ptr<PortBackend> OpenAgainst(Server& server, const std::string& url, int& error,
-                                         void (*serve)(Server&) = Agree, std::string* server_text = nullptr) {
+std::unique_ptr<PortBackend> OpenAgainst(Server& server, const std::string& url, OpenError& error,
+                                         void (*serve)(Server&) = Agree) {
   std::unique_ptr<PortBackend> port;
-  std::thread opener([&] { port = OpenRfc2217Port(url, error, server_text); });
+  std::thread opener([&] { port = OpenRfc2217Port(url, error); });
   if (server.Accept()) serve(server);
   opener.join();
   return port;
@@ -186,9 +188,9 @@ class Rfc2217PortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.ok());
-    int error = -1;
+    OpenError error;
     port_ = OpenAgainst(server_, server_.Url(), error);
-    ASSERT_TRUE(port_) << "errno " << error;
+    ASSERT_TRUE(port_) << "errno " << error.code;
   }
   void TearDown() override {
     // The server hangs up first, so the client's close need not wait out
@@ -511,7 +513,7 @@ TEST_F(Rfc2217PortTest, ClosingDeliversTheLastBytesDespiteUnreadInput) {
 TEST(Rfc2217PortOpen, ClosingEndsEarlyWhenTheServerCloses) {
   Server server;
   ASSERT_TRUE(server.ok());
-  int error = -1;
+  OpenError error;
   auto port = OpenAgainst(server, server.Url(), error);
   ASSERT_TRUE(port);
   // Close our side as soon as the client's end of stream arrives.
@@ -529,30 +531,33 @@ TEST(Rfc2217PortOpen, ClosingEndsEarlyWhenTheServerCloses) {
 
 struct UrlCase {
   std::string url;
-  int error;
+  OpenFailure reason;
+  int code;
 };
 
 TEST(Rfc2217PortOpen, BadUrlsAndRefusedConnections) {
+  const OpenFailure bad = OpenFailure::BadUrl;
   const std::vector<UrlCase> cases = {
-      {"rfc2217://", EINVAL},
-      {"rfc2217://127.0.0.1", EINVAL},
-      {"rfc2217://127.0.0.1:", EINVAL},
-      {"rfc2217://127.0.0.1:port", EINVAL},
-      {"rfc2217://127.0.0.1:0", EINVAL},
-      {"rfc2217://127.0.0.1:70000", EINVAL},
-      {"rfc2217://:2217", EINVAL},
-      {"rfc2217://::1:2217", EINVAL},
-      {"rfc2217://[::1:2217", EINVAL},
-      {"rfc2217://[::1]2217", EINVAL},
-      {"rfc2217://127.0.0.1:1", ECONNREFUSED},
-      {"rfc2217://no-such-host.invalid:2217", ENXIO},
+      {"rfc2217://", bad, EINVAL},
+      {"rfc2217://127.0.0.1", bad, EINVAL},
+      {"rfc2217://127.0.0.1:", bad, EINVAL},
+      {"rfc2217://127.0.0.1:port", bad, EINVAL},
+      {"rfc2217://127.0.0.1:0", bad, EINVAL},
+      {"rfc2217://127.0.0.1:70000", bad, EINVAL},
+      {"rfc2217://:2217", bad, EINVAL},
+      {"rfc2217://::1:2217", bad, EINVAL},
+      {"rfc2217://[::1:2217", bad, EINVAL},
+      {"rfc2217://[::1]2217", bad, EINVAL},
+      {"rfc2217://127.0.0.1:1", OpenFailure::ConnectionRefused, ECONNREFUSED},
+      {"rfc2217://no-such-host.invalid:2217", OpenFailure::HostNotFound, ENXIO},
   };
   for (const UrlCase& c : cases) {
     SCOPED_TRACE(c.url);
-    int error = 0;
+    OpenError error;
     const auto start = Clock::now();
     EXPECT_FALSE(OpenRfc2217Port(c.url, error));
-    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(error.reason, c.reason);
+    EXPECT_EQ(error.code, c.code);
     EXPECT_LT(MsSince(start), 6000);
   }
 }
@@ -575,9 +580,9 @@ TEST(Rfc2217PortOpen, HostsByNameAndLiteral) {
       ADD_FAILURE() << "no loopback for this family";
       continue;
     }
-    int error = -1;
+    OpenError error;
     auto port = OpenAgainst(server, server.Url(c.host) + "/", error);
-    ASSERT_TRUE(port) << "errno " << error;
+    ASSERT_TRUE(port) << "errno " << error.code;
     const uint8_t b = 0x42;
     ASSERT_EQ(port->Write(&b, 1), 0);
     server.ReadFor(1000, [](const Seen& s) { return !s.data.empty(); });

@@ -2,17 +2,19 @@
 // standing in for /sys, /dev and /proc: a USB adapter ttyVKU0 (linked as
 // sysfs links it), a platform port ttyVKP0, one without a UART (ttyVKP1) and
 // a tty without a device.
-#include "link/devices.h"
 #include "link/diagnose.h"
+#include "ports/devices.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "link/port_names.h"
+#include "tools/vkports/report.h"
 #include "support/process.h"
 
 using namespace vk::ports;
+using namespace vk::vkports;
 namespace fs = std::filesystem;
 
 namespace {
@@ -61,8 +63,10 @@ TEST(Devices, FindsTheSerialDevicesAndWhatHoldsThem) {
   Tree t;
   EXPECT_EQ(Resolve(t.root.path(), "/proc/123/fd/4"), "/dev/ttyVKU0");  // absolute target: inside the root
   EXPECT_EQ(Resolve(t.root.path(), "/dev/ttyVKU9"), std::nullopt);
-  const std::vector<SerialDevice> devices = SerialDevices(t.root.path());
+  std::vector<SerialDevice> devices = SerialDevices(t.root.path());
   ASSERT_EQ(devices.size(), 3u);  // tty0 has no device link
+  EXPECT_TRUE(devices[2].holders.empty());  // /proc is walked only when asked
+  FindHolders(t.root.path(), devices);
   EXPECT_EQ(devices[0].driver, "uart");
   EXPECT_TRUE(devices[0].usb_id.empty());
   EXPECT_TRUE(devices[1].no_uart);

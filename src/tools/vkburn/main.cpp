@@ -1,7 +1,5 @@
 // VKBURN <Source> [-C<n>] [-M<n>]: writes a four-lane program into the
 // board's flash under its name, with the date and time of its .X0 file.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <ctime>
 
@@ -9,6 +7,7 @@
 #include "fourlane/filedate.h"
 #include "fourlane/source.h"
 #include "frame/exchange.h"
+#include "frame/files.h"
 #include "frame/frame.h"
 #include "frame/messages.h"
 #include "frame/settings.h"
@@ -22,20 +21,13 @@ namespace {
 fourlane::FileDate X0FileDate(const std::string& program, const std::string& x0_name) {
   FILE* file = frame::OpenRegularFile(x0_name, "rb");
   if (!file) fourlane::RefuseFile(program, x0_name);
-  struct stat st {};
-  const bool stated = fstat(fileno(file), &st) == 0;
+  std::tm local{};
+  const bool stated = frame::ModifiedLocalTime(file, local);
   std::fclose(file);
   if (!stated) {
     std::printf("\nInvalid Handle At File %s\n", x0_name.c_str());
     Refuse();
   }
-  std::tm local {};
-  const std::time_t modified = st.st_mtime;
-#ifdef _WIN32
-  localtime_s(&local, &modified);
-#else
-  localtime_r(&modified, &local);
-#endif
   fourlane::FileDate date;
   if (const char* error = fourlane::ParseTimeText(fourlane::TimeText(local), date)) {
     std::printf("%s", error);

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "link/devices.h"
 #include "link/ending.h"
-
+#include "ports/devices.h"
+#include "tools/vkports/report.h"
 
 namespace {
 
@@ -41,8 +41,10 @@ int main(int argc, char** argv) {
   if (const char* value = std::getenv("VK_PORTS_ROOT")) root = value;
   while (!root.empty() && root.back() == '/') root.pop_back();
 
-  const auto ports = vk::ports::ComPorts(
+  const auto coms = vk::vkports::ComPorts(
       root, {std::getenv("VK_COM1"), std::getenv("VK_COM2"), std::getenv("VK_COM3"), std::getenv("VK_COM4")});
-  std::fputs(vk::ports::Report(ports, vk::ports::SerialDevices(root)).c_str(), stdout);
+  auto devices = vk::ports::SerialDevices(root);
+  vk::ports::FindHolders(root, devices);
+  std::fputs(vk::vkports::Report(coms, devices).c_str(), stdout);
   return 0;
 }

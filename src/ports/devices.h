@@ -1,5 +1,5 @@
-// What the tools could talk to: the COM port mappings and the machine's
-// serial devices, found through sysfs, /dev and /proc. vkports lists them;
+// The machine's serial devices, found through sysfs and /dev, and the
+// processes holding them, found through /proc (Linux). vkports lists them;
 // the diagnostics after a failed open name them.
 //
 // Nothing here opens a device: only stat, lstat, readlink, access and reads
@@ -8,7 +8,6 @@
 // every path shown is the one a user would type (starting at "/").
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,18 +18,6 @@ namespace vk::ports {
 // it followed inside `root`; absolute link targets start again at `root`.
 // Empty when a part of it does not exist or the links loop.
 std::optional<std::string> Resolve(const std::string& root, const std::string& logical);
-
-struct ComPort {
-  int number = 1;          // 1..4
-  std::string name;        // the device or URL COMn opens
-  bool mapped = false;     // from VK_COMn (else the default device)
-  bool url = false;        // rfc2217://...
-  bool exists = false;     // device paths: the path leads to a file
-  std::string real;        // device paths that exist: after the links
-};
-
-// COM1..COM4 as the tools open them; values[n-1] is VK_COMn or null.
-std::vector<ComPort> ComPorts(const std::string& root, const std::array<const char*, 4>& values);
 
 struct Holder {
   int pid = 0;
@@ -49,13 +36,17 @@ struct SerialDevice {
   bool accessible = false;          // access(R_OK | W_OK) for this user
   std::string mode;                 // crw-rw----
   std::string owner, group;
-  std::vector<Holder> holders;
+  std::vector<Holder> holders;      // filled in by FindHolders only
   std::string latency_file;         // latency_timer of a USB serial adapter
   int latency_ms = -1;
 };
 
 // Every tty of the machine with a device link in sysfs, sorted by name.
+// Nothing here walks /proc: who holds a device is FindHolders' question.
 std::vector<SerialDevice> SerialDevices(const std::string& root);
+
+// The processes holding each device open, in one walk over /proc/*/fd.
+void FindHolders(const std::string& root, std::vector<SerialDevice>& devices);
 
 // The processes holding `path` open (a device path as /proc shows it).
 std::vector<Holder> HoldersOf(const std::string& root, const std::string& path);
@@ -65,8 +56,5 @@ struct Ownership {
   std::string owner, group, mode;
 };
 std::optional<Ownership> OwnershipOf(const std::string& path);
-
-// What vkports prints.
-std::string Report(const std::vector<ComPort>& ports, const std::vector<SerialDevice>& devices);
 
 }  // namespace vk::ports

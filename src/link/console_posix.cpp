@@ -1,6 +1,7 @@
+// The key press on POSIX systems: the controlling terminal, non-canonical
+// while watched, given back by every signal that ends or stops the process.
 #include "link/console.h"
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -105,29 +106,12 @@ void ConsoleEnd() {
 bool ConsoleKeyPressed() {
   if (g_terminal.fd < 0 || !Foreground()) return false;
   Apply();  // brought to the foreground since the last look
-  char key;
+  std::array<char, 256> keys{};
   bool pressed = false;
-  // Swallow everything waiting, so one burst of keys counts once.
-  while (read(g_terminal.fd, &key, 1) == 1) pressed = true;
+  // Swallow what is waiting, so one burst of keys counts once; a terminal
+  // that is fed without end cannot hold the caller here.
+  for (int look = 0; look < 16 && read(g_terminal.fd, keys.data(), keys.size()) > 0; ++look) pressed = true;
   return pressed;
 }
 
 }  // namespace vk::link
-
-#else  // Windows: the console's own non-blocking key test.
-#include <conio.h>
-#include <windows.h>
-
-namespace vk::link {
-bool ConsoleBegin() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-void ConsoleEnd() {}
-bool ConsoleKeyPressed() {
-  if (!_kbhit()) return false;
-  (void)_getch();
-  return true;
-}
-}  // namespace vk::link
-#endif

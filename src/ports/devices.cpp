@@ -1,4 +1,4 @@
-#include "link/devices.h"
+#include "ports/devices.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -11,8 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-
-#include "link/port_names.h"
 
 namespace vk::ports {
 namespace {
@@ -124,14 +122,6 @@ std::optional<Ownership> OwnershipOf(const std::string& path) {
   return Ownership{UserName(st.st_uid), GroupName(st.st_gid), ModeText(st.st_mode)};
 }
 
-namespace {
-
-std::string Pad(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-}  // namespace
-
 std::optional<std::string> Resolve(const std::string& root, const std::string& logical) {
   const std::vector<std::string> parts = Split(logical);
   std::deque<std::string> rest(parts.begin(), parts.end());
@@ -160,38 +150,12 @@ std::optional<std::string> Resolve(const std::string& root, const std::string& l
   return Join(done);
 }
 
-std::vector<ComPort> ComPorts(const std::string& root, const std::array<const char*, 4>& values) {
-  std::vector<ComPort> ports;
-  for (int n = 1; n <= 4; ++n) {
-    ComPort port;
-    port.number = n;
-    const char* value = values[n - 1];
-    port.mapped = value && *value;
-    port.name = port.mapped ? value : link::DefaultDeviceName(n);
-    port.url = link::IsRfc2217Url(port.name);
-    if (!port.url) {
-      std::string logical = port.name;
-      if (logical[0] != '/') {
-        std::error_code ec;
-        logical = fs::current_path(ec).string() + "/" + logical;
-      }
-      const std::optional<std::string> real = Resolve(root, logical);
-      port.exists = real.has_value();
-      port.real = real.value_or("");
-    }
-    ports.push_back(port);
-  }
-  return ports;
-}
-
 std::vector<SerialDevice> SerialDevices(const std::string& root) {
   std::map<std::string, std::vector<std::string>> by_id;  // resolved path -> names
   for (const std::string& name : List(root + "/dev/serial/by-id")) {
     const std::string link = "/dev/serial/by-id/" + name;
     if (const std::optional<std::string> target = Resolve(root, link)) by_id[*target].push_back(link);
   }
-  const std::map<std::string, std::vector<Holder>> held = OpenFiles(root);
-
   std::vector<SerialDevice> devices;
   for (const std::string& tty : List(root + "/sys/class/tty")) {
     const std::string cls = "/sys/class/tty/" + tty;
@@ -233,67 +197,20 @@ std::vector<SerialDevice> SerialDevices(const std::string& root) {
     const std::string real = Resolve(root, d.path).value_or(d.path);
     for (const std::string& path : {d.path, real}) {
       if (auto it = by_id.find(path); it != by_id.end() && d.by_id.empty()) d.by_id = it->second;
-      if (auto it = held.find(path); it != held.end() && d.holders.empty()) d.holders = it->second;
     }
     devices.push_back(std::move(d));
   }
   return devices;
 }
 
-std::string Report(const std::vector<ComPort>& ports, const std::vector<SerialDevice>& devices) {
-  std::string out = "COM ports (VK_COM1..VK_COM4, else /dev/ttyS0..3):\n";
-  size_t width = 0;
-  for (const ComPort& port : ports) width = std::max(width, port.name.size());
-  for (const ComPort& port : ports) {
-    const std::string n = std::to_string(port.number);
-    out += "  COM" + n + "  " + Pad(port.name, width) + "  " + (port.mapped ? "VK_COM" + n : "default") + ", ";
-    if (port.url)
-      out += "RFC 2217 server (not contacted)";
-    else if (!port.exists)
-      out += "does not exist";
-    else
-      out += port.real == port.name ? "exists" : "exists: " + port.real;
-    out += "\n";
-  }
-
-  out += "\nSerial devices (/sys/class/tty/*/device):\n";
-  std::string without_uart;
-  bool any = false;
-  for (const SerialDevice& d : devices) {
-    if (d.no_uart) {
-      without_uart += " " + d.tty;
-      continue;
-    }
-    any = true;
-    const auto line = [&out](const std::string& label, const std::string& text) {
-      out += "    " + Pad(label, 9) + text + "\n";
-    };
-    out += "  " + d.path + "\n";
-    for (const std::string& name : d.by_id) line("by-id", name);
-    line("driver", d.driver.empty() ? "?" : d.driver);
-    if (!d.usb_id.empty()) line("usb", d.usb_id + (d.usb_serial.empty() ? "" : ", serial " + d.usb_serial));
-    if (!d.exists) {
-      line("access", "no: " + d.path + " does not exist");
-    } else {
-      const std::string node = d.mode + " " + d.owner + " " + d.group;
-      std::string hint;
-      if (!d.accessible && d.group != "root")
-        hint = "; join the group: sudo usermod -aG " + d.group + " $USER, then log in again";
-      line("access", (d.accessible ? "yes: " : "no: ") + node + hint);
-    }
-    std::string holders;
-    for (const Holder& h : d.holders)
-      holders += (holders.empty() ? "" : ", ") + std::string("pid ") + std::to_string(h.pid) + " (" + h.comm + ")";
-    line("in use", holders.empty() ? "no process found" : "by " + holders);
-    if (d.latency_ms == 1) {
-      line("latency", "1 ms");
-    } else if (d.latency_ms >= 0) {
-      line("latency", std::to_string(d.latency_ms) + " ms; save mode wants 1 ms: echo 1 | sudo tee " + d.latency_file);
+void FindHolders(const std::string& root, std::vector<SerialDevice>& devices) {
+  const std::map<std::string, std::vector<Holder>> held = OpenFiles(root);
+  for (SerialDevice& d : devices) {
+    const std::string real = Resolve(root, d.path).value_or(d.path);
+    for (const std::string& path : {d.path, real}) {
+      if (auto it = held.find(path); it != held.end() && d.holders.empty()) d.holders = it->second;
     }
   }
-  if (!any) out += "  none found\n";
-  if (!without_uart.empty()) out += "\nWithout a UART (sysfs type 0):" + without_uart + "\n";
-  return out;
 }
 
 }  // namespace vk::ports

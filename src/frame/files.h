@@ -1,0 +1,47 @@
+// The file operations that differ by platform, behind the settings file and
+// the lane files: files_posix.cpp and files_win32.cpp, one of them built by
+// CMake. OpenRegularFile and ChooseSettingsPath (settings.h) are there too.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace vk::frame {
+
+// Path rules: what ends a directory part of a path, the separator put
+// between a directory and a file name, the one between PATH's entries, and
+// the suffix programs carry (".EXE" on Windows, "" elsewhere).
+bool IsDirSeparator(char c);
+char DirSeparator();
+char PathListSeparator();
+std::string_view ExeSuffix();
+
+// What stands at a path, a link not followed (Windows: followed).
+struct Place {
+  bool exists = false;
+  bool link = false;     // a symbolic link
+  bool regular = false;  // a regular file
+  bool shared = false;   // a file with more than one name (a hard link)
+  unsigned mode = 0;     // its permission bits
+};
+Place LookAt(const std::string& path);
+
+// A new file of our own for writing text, in the directory of `path` under
+// a name of its own (returned in `temp`), with the permissions of the
+// regular file that stands at `path` (`place`), else the default ones. Null
+// when the directory takes no new file.
+FILE* CreateBeside(const std::string& path, const Place& place, std::string& temp);
+
+// Puts `from` in the place of `to`, replacing whatever stands there.
+bool RenameOver(const std::string& from, const std::string& to);
+
+// Opens `path` to be written anew in place, never through a link.
+FILE* OpenInPlace(const std::string& path);
+
+// The modification time of an open file, in local time; false when the
+// file's status cannot be read.
+bool ModifiedLocalTime(FILE* file, std::tm& local);
+
+}  // namespace vk::frame

@@ -1,0 +1,75 @@
+// File operations on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "frame/files.h"
+#include "frame/settings.h"
+
+namespace vk::frame {
+
+bool IsDirSeparator(char c) { return c == '/'; }
+char DirSeparator() { return '/'; }
+char PathListSeparator() { return ':'; }
+std::string_view ExeSuffix() { return ""; }
+
+Place LookAt(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return {};
+  return {true, S_ISLNK(st.st_mode), S_ISREG(st.st_mode), st.st_nlink > 1, static_cast<unsigned>(st.st_mode & 0777)};
+}
+
+FILE* CreateBeside(const std::string& path, const Place& place, std::string& temp) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  const mode_t mode = place.regular ? static_cast<mode_t>(place.mode) : (0666 & ~mask);
+  temp = path + "." + std::to_string(getpid()) + ".tmp";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (fd >= 0 && !file) ::close(fd);
+  return file;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+FILE* OpenInPlace(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (fd >= 0 && !file) ::close(fd);
+  return file;
+}
+
+bool ModifiedLocalTime(FILE* file, std::tm& local) {
+  struct stat st {};
+  if (fstat(fileno(file), &st) != 0) return false;
+  const std::time_t modified = st.st_mtime;
+  localtime_r(&modified, &local);
+  return true;
+}
+
+FILE* OpenRegularFile(const std::string& path, const char* mode) {
+  if (!IsRegularFile(path)) return nullptr;
+  // Opened without waiting (a file swapped for a FIFO meanwhile must not
+  // block), then looked at again through the descriptor.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  FILE* file = nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0) file = fdopen(fd, mode);
+  if (!file) ::close(fd);
+  return file;
+}
+
+std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
+  const size_t slash = beside.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : beside.substr(0, slash);
+  struct stat st {};
+  if (access(dir.c_str(), W_OK) == 0) return beside;
+  if (lstat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(beside.c_str(), W_OK) == 0) return beside;
+  const std::string name = beside.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (xdg_config_home && xdg_config_home[0] == '/') return std::string(xdg_config_home) + "/vktools/" + name;
+  if (home && home[0] == '/') return std::string(home) + "/.config/vktools/" + name;
+  return beside;
+}
+
+}  // namespace vk::frame
