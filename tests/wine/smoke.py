@@ -250,8 +250,8 @@ class Suite:
                f"programs {names}, linux {lin}, windows {win}")
         return sorted(set(win) & set(lin))
 
-    def test_usage(self, programs):
-        for program in programs:
+    def test_usage(self):
+        for program in self.common:
             for flag in ("-h", "?"):
                 linux, windows, _, _ = self.pair(f"usage-{program}", program, [flag])
                 if linux[0] != 0:
@@ -402,6 +402,46 @@ class Suite:
                 self.session_pair(f"{program} {' '.join(args)} against vksim".replace("  ", " "), program, args,
                                   [], stdin_data=stdin_data, flash=flash)
 
+    def test_key_press(self):
+        """A key on the console ends the wait for a board that never raises
+        CTS. Wine's console takes its keys from the terminal on standard
+        input; standard output and error stay pipes the suite reads."""
+        d = self.fresh_dir("key-press")
+        shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
+        sim = start_sim(self.sim, d, ["--no-cts"])
+        master, slave = pty.openpty()
+        proc = subprocess.Popen(["wine", os.path.join(d, "vkstart.exe"), "PROG"], cwd=d,
+                                env=self.wine.env({1: sim.url}), stdin=slave, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, start_new_session=True)
+        os.close(slave)
+        out, err, pressed = b"", b"", None
+        streams = {proc.stdout.fileno(): "out", proc.stderr.fileno(): "err", master: "tty"}
+        deadline = time.monotonic() + RUN_TIMEOUT
+        while streams and time.monotonic() < deadline and (pressed is None or time.monotonic() < pressed + 10):
+            for fd in select.select(list(streams), [], [], 0.2)[0]:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    del streams[fd]
+                elif streams[fd] == "out":
+                    out += chunk
+                elif streams[fd] == "err":
+                    err += chunk
+            if pressed is None and b"a key press ends the wait" in err:
+                os.write(master, b"x")
+                pressed = time.monotonic()
+        rc = proc.poll()
+        if rc is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=10)
+        sim.stop()
+        os.close(master)
+        report("key press on the console ends the wait for CTS: exit 2 within 10 s, only the wait's stars on "
+               "standard output", pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b"",
+               f"pressed {pressed is not None}, rc {rc}, stdout {out!r}, stderr {err!r}")
+
     def test_com_port(self):
         """The Win32 backend on Wine COM ports that are pseudo-terminals."""
         master, slave = pty.openpty()
@@ -541,8 +581,9 @@ class Suite:
                and not off[2] & termios.CRTSCTS and speed(off) == (termios.B38400, termios.B38400),
                f"on {on}, off {off}")
 
-    def run(self, vksim):
+    def run(self, vksim, only=()):
         self.sim = vksim
+        self.only = only
         started = time.monotonic()
         ok = self.wine.start()
         report(f"wine prefix ready, COM1..COM4 mapped to nothing ({time.monotonic() - started:.0f} s)", ok,
@@ -551,12 +592,10 @@ class Suite:
             return
         try:
             self.common = self.test_programs_built()
-            self.test_usage(self.common)
-            self.test_settings_file()
-            self.test_unreachable_server()
-            self.test_local_phase()
-            self.test_sessions()
-            self.test_com_port()
+            for name in ("usage", "settings_file", "unreachable_server", "local_phase", "sessions", "key_press",
+                         "com_port"):
+                if not self.only or name in self.only:
+                    getattr(self, "test_" + name)()
         finally:
             self.wine.stop()
 
@@ -583,6 +622,7 @@ def main():
     parser.add_argument("--linux-bin", default=os.path.join(source, "build", "bin"))
     parser.add_argument("--windows-build", default=os.path.join(source, "build-win"))
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--only", nargs="*", default=(), help="run these groups only (test_NAME)")
     args = parser.parse_args()
 
     vksim = os.path.join(os.path.abspath(args.linux_bin), "vksim")
@@ -598,7 +638,7 @@ def main():
     started = time.monotonic()
     try:
         Suite(os.path.abspath(args.linux_bin), os.path.abspath(args.windows_build),
-              os.path.join(source, "samples"), work).run(vksim)
+              os.path.join(source, "samples"), work).run(vksim, args.only)
     finally:
         if args.keep:
             print(f"work directory kept: {work}")
