@@ -58,9 +58,10 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
 // Where an installed program keeps its settings: `beside` (SettingsPath)
 // when the program's directory takes new files, or a writable settings file
 // already lies there; else $XDG_CONFIG_HOME/vktools/ with the same file name
-// (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows, and
-// with neither variable set, always `beside`. (Each platform's own:
-// files_posix.cpp, files_win32.cpp.)
+// (~/.config/vktools/ when XDG_CONFIG_HOME is not set), on Windows
+// %APPDATA%\vktools\ (the two variables are not looked at there). With no
+// such variable set, `beside`. (Each platform's own: files_posix.cpp,
+// files_win32.cpp.)
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
 // True when `path` names a regular file (links followed).
@@ -73,7 +74,9 @@ FILE* OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the file; false when it cannot be opened.
 bool ReadSettingsText(const std::string& path, std::string& text);
-// Writes the file anew; false when it cannot be written.
-bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode);
+// Writes the file anew; false when it cannot be written, with the reason in
+// `why` (the system's words) when given.
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode,
+                       std::string* why = nullptr);
 
 }  // namespace vk::frame

@@ -19,4 +19,9 @@ void ConsoleEnd();
 // True when a key was waiting; the key is read and discarded. Never blocks.
 bool ConsoleKeyPressed();
 
+// Text written to a console shows as written: on Windows the console shows
+// the process's code page (UTF-8, by the manifest) until the process ends,
+// when its own is put back. Elsewhere nothing needs doing.
+void ConsoleShowsOurText();
+
 }  // namespace vk::link

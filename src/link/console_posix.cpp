@@ -103,6 +103,8 @@ void ConsoleEnd() {
   g_terminal.fd = -1;
 }
 
+void ConsoleShowsOurText() {}
+
 bool ConsoleKeyPressed() {
   if (g_terminal.fd < 0 || !Foreground()) return false;
   Apply();  // brought to the foreground since the last look

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdlib>
 
 #include "link/console.h"
 
@@ -15,6 +16,16 @@ namespace vk::link {
 namespace {
 
 HANDLE g_input = INVALID_HANDLE_VALUE;
+UINT g_console_code_page = 0;  // the console's own, while ours is shown
+
+void GiveCodePageBack() {
+  if (g_console_code_page != 0) SetConsoleOutputCP(g_console_code_page);
+}
+
+BOOL WINAPI OnBreak(DWORD) {
+  GiveCodePageBack();
+  return FALSE;  // and the process ends as it would have
+}
 
 // A key going down that is more than a modifier or a lock key; the release
 // of the Enter key that started the program does not count.
@@ -55,6 +66,15 @@ void ConsoleEnd() {
   if (g_input == INVALID_HANDLE_VALUE) return;
   CloseHandle(g_input);
   g_input = INVALID_HANDLE_VALUE;
+}
+
+void ConsoleShowsOurText() {
+  const UINT ours = GetACP();
+  const UINT theirs = GetConsoleOutputCP();  // 0: no console
+  if (theirs == 0 || theirs == ours || g_console_code_page != 0 || !SetConsoleOutputCP(ours)) return;
+  g_console_code_page = theirs;
+  std::atexit(GiveCodePageBack);
+  SetConsoleCtrlHandler(OnBreak, TRUE);
 }
 
 bool ConsoleKeyPressed() {

@@ -88,8 +88,8 @@ def compare(name, linux, windows, normalise=lambda b: b):
         report(name, True)
 
 
-def run_bounded(argv, cwd, env, stdin_data=b""):
-    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT)
+def run_bounded(argv, cwd, env, stdin_data=b"", with_stderr=False):
+    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT, with_stderr)
 
 
 class Wine:
@@ -166,8 +166,8 @@ class Wine:
         except subprocess.TimeoutExpired:
             pass
 
-    def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None):
-        return run_bounded(["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data)
+    def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None, with_stderr=False):
+        return run_bounded(["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data, with_stderr)
 
 
 def linux_env(ports=None):
@@ -178,8 +178,8 @@ def linux_env(ports=None):
     return env
 
 
-def run_linux(exe, args, cwd, ports=None, stdin_data=b""):
-    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data)
+def run_linux(exe, args, cwd, ports=None, stdin_data=b"", with_stderr=False):
+    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data, with_stderr)
 
 
 def start_sim(vksim, workdir, options):
@@ -303,6 +303,39 @@ class Suite:
         report("settings: full path ending in .exe", rc == 2 and content == b"PORT=COM1\r\nBAUD=115200\r\n",
                f"rc {rc}, file {content!r}")
 
+        # Typed with its extension in capitals, from elsewhere: the system
+        # names the program, so the file stays beside it; -I names it on
+        # standard error.
+        rc, _, err = self.wine.run("VKSTART.EXE", ["-C3", "-I", "PROG"], elsewhere, with_stderr=True,
+                                   extra_env={"WINEPATH": windows_home})
+        files = sorted(f for f in os.listdir(home) if f.upper().endswith(".SET"))
+        content = read_bytes(os.path.join(home, files[0])) if len(files) == 1 else None
+        named = re.search(rb"vkstart: settings file ([^\r\n]*)", err)
+        report("settings: VKSTART.EXE typed with its extension: the file beside the program, named on standard "
+               "error by -I", rc == 2 and content == b"PORT=COM3\r\nBAUD=115200\r\n" and named is not None
+               and named.group(1).upper() == (windows_home + "\\VKSTART.SET").upper().encode()
+               and not [f for f in os.listdir(elsewhere) if f.upper().endswith(".SET")],
+               f"rc {rc}, files {files}, file {content!r}, stderr {err!r}")
+
+        # A settings file that cannot be written (a folder in its place):
+        # standard output as ever, the reason on standard error.
+        for side in ("linux", "windows"):
+            d = self.fresh_dir(f"settings-unwritable-{side}")
+            os.mkdir(os.path.join(d, "vkstart.SET"))
+            if side == "linux":
+                shutil.copy2(os.path.join(self.linux_bin, "vkstart"), d)
+                rc, out, err = run_linux(os.path.join(d, "vkstart"), ["-C2", "PROG"], d, with_stderr=True)
+                path = os.path.join(d, "vkstart.SET").encode()
+            else:
+                shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
+                rc, out, err = self.wine.run(os.path.join(d, "vkstart.exe"), ["-C2", "PROG"], d, with_stderr=True)
+                out, path = windows_text(out), ("Z:" + d.replace("/", "\\") + "\\vkstart.SET").encode()
+            report(f"settings: {side}: a folder in the settings file's place: the message on standard output, "
+                   "the reason on standard error",
+                   rc == 2 and out.startswith(b"\nSettings File " + path + b" Could Not Be Written\n\nOpen Of ")
+                   and b"vkstart: settings file " + path + b" cannot be written: a directory" in err,
+                   f"rc {rc}, stdout {out!r}, stderr {err!r}")
+
     def test_unreachable_server(self):
         linux, windows, _, _ = self.pair("refused", "vkstart", ["PROG"])
         compare("open of an rfc2217 URL where nothing listens", linux, windows, without_error_codes)
@@ -335,7 +368,8 @@ class Suite:
         for side in ("linux", "windows"):
             d = self.fresh_dir(f"{name}-{side}")
             for f in files:
-                shutil.copy2(f, d)
+                source, target = f if isinstance(f, tuple) else (f, os.path.basename(f))
+                shutil.copy2(source, os.path.join(d, target))
             options = list(sim_options)
             if flash is not None:
                 with open(os.path.join(d, "flash.txt"), "w") as f:
@@ -384,6 +418,18 @@ class Suite:
                 (rc, out), _ = got
                 report(f"vkburn {mode}: download complete", rc == 0 and b"BLINK Started At Address" in out,
                        f"{rc} {out!r}")
+        # Names outside any ANSI code page: a Cyrillic folder holds the
+        # program and Cyrillic lane files; the messages show the names as
+        # typed, and the settings file lies beside the program.
+        cyrillic = [(lane, "миг.X" + lane[-1]) for lane in lanes]
+        got = self.session_pair("папка vkburn миг -Mf against vksim", "vkburn", ["миг", "-Mf"], [],
+                                files=cyrillic, flash="")
+        if got:
+            (rc, out), wdir = got
+            report("vkburn миг in a Cyrillic folder: the lane files opened by their names, settings beside it",
+                   rc == 0 and "Loading File: миг.X3".encode() in out
+                   and read_bytes(os.path.join(wdir, "vkburn.SET")) == b"PORT=COM1\r\nBAUD=115200\r\nMODE=f\r\n",
+                   f"{rc} {out!r}, in the folder {os.listdir(wdir)}")
         if "vkram" in self.common:
             got = self.session_pair("vkram BLINK against vksim", "vkram", ["BLINK"], [], files=lanes)
             if got:
