@@ -77,8 +77,8 @@ def without_timing(out):
 
 def compare(name, linux, windows, normalise=lambda b: b):
     """Linux and Windows results (rc, stdout) must be the same."""
-    lrc, lout = linux
-    wrc, wout = windows
+    lrc, lout = linux[:2]
+    wrc, wout = windows[:2]
     lout, wout = normalise(lout), normalise(windows_text(wout))
     if lrc != wrc:
         report(name, False, f"exit code linux {lrc}, windows {wrc}; windows output {wout!r}")
@@ -230,7 +230,7 @@ class Suite:
         shutil.copy2(os.path.join(self.win_bin, program + ".exe"), wexe)
         return lexe, wexe
 
-    def pair(self, name, program, args, ports=None, stdin_data=b"", files=()):
+    def pair(self, name, program, args, ports=None, stdin_data=b"", files=(), with_stderr=False):
         """Runs `program args` from each build in a fresh directory of its
         own; returns the two results and the two directories."""
         ldir, wdir = self.fresh_dir(name + "-linux"), self.fresh_dir(name + "-windows")
@@ -238,8 +238,8 @@ class Suite:
             shutil.copy2(f, ldir)
             shutil.copy2(f, wdir)
         lexe, wexe = self.copy_pair(program, ldir, wdir)
-        linux = run_linux(lexe, args, ldir, ports, stdin_data)
-        windows = self.wine.run(wexe, args, wdir, ports, stdin_data)
+        linux = run_linux(lexe, args, ldir, ports, stdin_data, with_stderr)
+        windows = self.wine.run(wexe, args, wdir, ports, stdin_data, with_stderr=with_stderr)
         return linux, windows, ldir, wdir
 
     # --- the checks -------------------------------------------------------
@@ -336,12 +336,28 @@ class Suite:
                    and b"vkstart: settings file " + path + b" cannot be written: a directory" in err,
                    f"rc {rc}, stdout {out!r}, stderr {err!r}")
 
-    def test_unreachable_server(self):
-        linux, windows, _, _ = self.pair("refused", "vkstart", ["PROG"])
-        compare("open of an rfc2217 URL where nothing listens", linux, windows, without_error_codes)
-        codes = (error_codes(linux[1]), error_codes(windows_text(windows[1])))
-        report("open error codes: ECONNREFUSED on linux, WSAECONNREFUSED on windows",
-               codes == ([ECONNREFUSED], [WSAECONNREFUSED]), f"codes {codes}")
+    def test_open_failures(self):
+        """A failed open: standard output as on Linux, the system's text and
+        the likely fix on standard error."""
+        cases = [
+            # title, VK_COM1, Windows standard error holds
+            ("an rfc2217 URL where nothing listens", UNREACHABLE,
+             [b": Connection refused (10061)", b"nothing listens there: is the serial server running"]),
+            ("a COM port that is not there", r"\\.\COM29",
+             [b": File not found (2)", b"COM ports here: COM1, COM2, COM3, COM4",
+              b"map one with VK_COM1=\\\\.\\COM"]),
+            ("a URL without a port", "rfc2217://127.0.0.1", [b"the URL must read rfc2217://HOST:PORT"]),
+        ]
+        for title, device, says in cases:
+            linux, windows, _, _ = self.pair("open-failure", "vkstart", ["PROG"], {1: device}, with_stderr=True)
+            compare(f"open of {title}: standard output", linux, windows, without_error_codes)
+            err = windows[2]
+            report(f"open of {title}: the system's text and the hint on standard error",
+                   all(part in err for part in says), f"stderr {err!r}")
+            if device == UNREACHABLE:
+                codes = (error_codes(linux[1]), error_codes(windows_text(windows[1])))
+                report("open error codes: ECONNREFUSED on linux, WSAECONNREFUSED on windows",
+                       codes == ([ECONNREFUSED], [WSAECONNREFUSED]), f"codes {codes}")
 
     def test_local_phase(self):
         loaders = [p for p in ("vkburn", "vkram") if p in self.common]
@@ -447,6 +463,25 @@ class Suite:
             if program in self.common:
                 self.session_pair(f"{program} {' '.join(args)} against vksim".replace("  ", " "), program, args,
                                   [], stdin_data=stdin_data, flash=flash)
+
+    def test_vkports(self):
+        """vkports lists every COM port of the prefix, COM1..COM4 with their
+        mappings, and opens none (COM5 and up lead to this machine's own
+        serial devices: Wine maps them itself)."""
+        d = self.fresh_dir("vkports")
+        rc, out, err = self.wine.run(os.path.join(self.win_bin, "vkports.exe"), [], d,
+                                     {1: r"\\.\COM3", 2: UNREACHABLE, 3: None, 4: None}, with_stderr=True)
+        out = windows_text(out)
+        devices = os.path.join(self.wine.prefix, "dosdevices")
+        prefix_ports = sorted((n.upper() for n in os.listdir(devices) if re.fullmatch(r"com\d+", n)),
+                              key=lambda n: int(n[3:]))
+        listed = re.findall(rb"^  (COM\d+)$", out, re.M)
+        report("vkports lists the prefix's COM ports and COM1..COM4 with their mappings",
+               rc == 0 and [n.decode() for n in listed] == prefix_ports
+               and re.search(rb"^  COM1  \\\\\.\\COM3 +VK_COM1, COM3 listed by the system", out, re.M)
+               and re.search(rb"^  COM2  rfc2217://127\.0\.0\.1:1 +VK_COM2, RFC 2217 server", out, re.M)
+               and re.search(rb"^  COM3  COM3 +default, COM3 ", out, re.M) and err == b"",
+               f"rc {rc}, prefix {prefix_ports}, output {out!r}, stderr {err!r}")
 
     def test_key_press(self):
         """A key on the console ends the wait for a board that never raises
@@ -638,8 +673,8 @@ class Suite:
             return
         try:
             self.common = self.test_programs_built()
-            for name in ("usage", "settings_file", "unreachable_server", "local_phase", "sessions", "key_press",
-                         "com_port"):
+            for name in ("usage", "settings_file", "open_failures", "local_phase", "sessions", "key_press",
+                         "vkports", "com_port"):
                 if not self.only or name in self.only:
                     getattr(self, "test_" + name)()
         finally:
