@@ -34,11 +34,13 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import termios
 import time
+import zipfile
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -48,6 +50,7 @@ RUN_TIMEOUT = 60  # seconds, any single program run
 SIM_TIMEOUT = 30  # seconds, the simulator's own idle limit
 UNREACHABLE = "rfc2217://127.0.0.1:1"
 ALL_PORTS = (1, 2, 3, 4)
+NOBODY = 65534  # the ordinary user an installed program is tried as
 # Error codes for the same failure on the two systems.
 ECONNREFUSED = 111
 WSAECONNREFUSED = 10061
@@ -93,9 +96,11 @@ def run_bounded(argv, cwd, env, stdin_data=b"", with_stderr=False):
 
 
 class Wine:
-    """A private Wine prefix with a persistent wineserver of its own."""
+    """A private Wine prefix with a persistent wineserver of its own; with
+    `ordinary`, of an ordinary user's (run as nobody when the suite runs as
+    root, who may write anywhere), in `root`, which becomes that user's."""
 
-    def __init__(self, root):
+    def __init__(self, root, ordinary=False):
         self.prefix = os.path.join(root, "prefix")
         self.base = dict(os.environ)
         for key in list(self.base):
@@ -104,6 +109,13 @@ class Wine:
         self.base.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.base.setdefault("HOME", root)  # Wine will not start without one
         self.placeholders = {n: os.path.join(root, f"no-port-com{n}") for n in ALL_PORTS}
+        self.as_user = []
+        if ordinary and os.geteuid() == 0:
+            self.as_user = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--"]
+            self.base["HOME"] = root
+            os.chown(root, NOBODY, NOBODY)
+            parent = os.path.dirname(root)  # the suite's work directory: passable
+            os.chmod(parent, os.stat(parent).st_mode | 0o111)
 
     def env(self, ports=None, extra=None):
         """The environment of one run. `ports` maps a port number to the value
@@ -119,7 +131,7 @@ class Wine:
         return env
 
     def _quiet(self, argv, timeout):
-        return subprocess.run(argv, env=self.base, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        return subprocess.run(self.as_user + argv, env=self.base, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True).returncode
 
     def link(self, n):
@@ -167,7 +179,14 @@ class Wine:
             pass
 
     def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None, with_stderr=False):
-        return run_bounded(["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data, with_stderr)
+        return run_bounded(self.as_user + ["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data,
+                           with_stderr)
+
+    def registry(self, key, value):
+        """A value in the prefix's registry as `reg query` shows it; "" when absent."""
+        rc, out = run_bounded(self.as_user + ["wine", "reg", "query", key, "/v", value], None, self.base)
+        m = re.search(rb"^\s+" + re.escape(value.encode()) + rb"\s+REG_\w+\s+(.*?)\r?$", out, re.M)
+        return m.group(1).decode() if rc == 0 and m else ""
 
 
 def linux_env(ports=None):
@@ -200,6 +219,7 @@ def wire(trace):
 class Suite:
     def __init__(self, linux_bin, windows_build, samples, work):
         self.linux_bin = linux_bin
+        self.windows_build = windows_build
         self.win_bin = os.path.join(windows_build, "bin")
         self.win_testbin = os.path.join(windows_build, "testbin")
         self.samples = samples
@@ -483,6 +503,107 @@ class Suite:
                and re.search(rb"^  COM3  COM3 +default, COM3 ", out, re.M) and err == b"",
                f"rc {rc}, prefix {prefix_ports}, output {out!r}, stderr {err!r}")
 
+    def test_packages(self):
+        """Every program carries its version and its manifest; the zip holds
+        the programs, stripped, README.txt and the man pages as text."""
+        programs = self.common + ["vkports"]
+        cache = read_bytes(os.path.join(self.windows_build, "CMakeCache.txt")) or b""
+        project_version = re.search(rb"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M)
+        project_version = project_version.group(1).decode() if project_version else "?"
+        for program in programs:
+            data = read_bytes(os.path.join(self.win_bin, program + ".exe")) or b""
+            version = re.search(rb"F\0i\0l\0e\0V\0e\0r\0s\0i\0o\0n\0(?:\0\0)+((?:[0-9.]\0)+)", data)
+            version = version.group(1).decode("utf-16-le") if version else None
+            report(f"{program}.exe: version resource ({project_version}) and manifest (UTF-8 code page, as invoker)",
+                   version == project_version and b"<activeCodePage" in data and b'level="asInvoker"' in data,
+                   f"version {version}")
+        zips = [f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.zip", f)]
+        if not report("the zip was built (cpack in the Windows build)", len(zips) == 1, f"found {zips}"):
+            return
+        with zipfile.ZipFile(os.path.join(self.windows_build, zips[0])) as z:
+            top = zips[0][:-4] + "/"
+            names = set(z.namelist())
+            wanted = ({f"{top}bin/{p}.exe" for p in programs} | {f"{top}doc/{p}.txt" for p in programs}
+                      | {top + "README.txt"})
+            unstripped = [p for p in programs if f"{top}bin/{p}.exe" in names
+                          and symbol_table(z.read(f"{top}bin/{p}.exe")) != (0, 0)]
+            page = z.read(f"{top}doc/vkburn.txt") if f"{top}doc/vkburn.txt" in names else b""
+        report("zip: the programs stripped, README.txt, the man pages as text with CR LF line ends",
+               wanted <= names and not unstripped and b"SYNOPSIS\r\n" in page and b"\x08" not in page,
+               f"missing {sorted(wanted - names)}, unstripped {unstripped}")
+
+    def test_installer(self):
+        """The installer (cpack on the Windows build) silently into a prefix of
+        an ordinary user, with the programs on PATH; installed programs,
+        whose folder the user may not write, keep -C and -M in %APPDATA%,
+        unless a settings file the user may write lies beside them; the
+        uninstaller leaves nothing behind."""
+        installers = sorted(f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.exe", f))
+        if not report("the installer was built (cpack in the Windows build)", len(installers) == 1,
+                      f"found {installers}"):
+            return
+        root = self.fresh_dir("installed")
+        user = Wine(root, ordinary=True)
+        shutil.copy2(os.path.join(self.windows_build, installers[0]), root)
+        try:
+            if not report("an ordinary user's prefix, COM1..COM4 mapped to nothing", user.start()):
+                return
+            self.installed(user, root, installers[0])
+        finally:
+            user.stop()
+
+    def installed(self, user, root, installer):
+        folder = os.path.join(user.prefix, "drive_c", "Program Files", "vktools")
+        bin_dir = os.path.join(folder, "bin")
+        rc, _ = user.run(os.path.join(root, installer), ["/S", "/PATH", r"/D=C:\Program Files\vktools"], root)
+        programs = sorted(f for f in os.listdir(bin_dir)) if os.path.isdir(bin_dir) else []
+        docs = sorted(os.listdir(os.path.join(folder, "doc"))) if os.path.isdir(os.path.join(folder, "doc")) else []
+        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        report("silent install into Program Files\\vktools, the programs on PATH",
+               rc == 0 and programs == sorted(p + ".exe" for p in self.common + ["vkports"])
+               and "vkburn.txt" in docs and os.path.isfile(os.path.join(folder, "README.txt"))
+               and path.endswith(r";C:\Program Files\vktools\bin"),
+               f"rc {rc}, programs {programs}, docs {docs}, Path {path!r}")
+
+        # Run by bare names from elsewhere, the folder closed to the user.
+        work = os.path.join(root, "work")
+        os.mkdir(work)
+        os.chown(work, *(2 * [NOBODY if user.as_user else os.getuid()]))
+        os.chmod(bin_dir, 0o555)
+        rc, out, err = user.run("vklist", ["-C2", "-I"], work, with_stderr=True)
+        named = re.search(rb"vklist: settings file ([^\r\n]*)", err)
+        appdata = named.group(1).decode() if named else ""
+        report("installed vklist -C2 -I: settings in %APPDATA%\\vktools, named on standard error",
+               rc == 2 and re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Roaming\\vktools\\vklist\.SET", appdata)
+               is not None and b"Could Not Be Written" not in out, f"rc {rc}, stdout {out!r}, stderr {err!r}")
+        user.run("vkburn", ["-Mf", "-C3", "NOFILE"], work)
+        rc, out = user.run("vkburn", ["-H"], work)
+        report("installed vkburn remembers -C3 -Mf",
+               rc == 0 and b"Current Settings: PORT = COM3, BAUD = 115200, MODE = f" in out, f"rc {rc}, {out!r}")
+        beside = os.path.join(bin_dir, "vkstart.SET")
+        os.chmod(bin_dir, 0o755)
+        with open(beside, "w") as f:
+            f.write("PORT=COM4\r\nBAUD=38400\r\n")
+        if user.as_user:
+            os.chown(beside, NOBODY, NOBODY)
+        os.chmod(bin_dir, 0o555)
+        rc, _ = user.run("vkstart", ["-C2", "PROG"], work)
+        report("a settings file the user may write beside the installed program keeps precedence",
+               rc == 2 and read_bytes(beside) == b"PORT=COM2\r\nBAUD=38400\r\n", f"rc {rc}, {read_bytes(beside)!r}")
+        stray = [f for f in os.listdir(bin_dir) if f.upper().endswith(".SET") and f != "vkstart.SET"]
+        report("nothing else written beside the installed programs", not stray, f"found {stray}")
+
+        os.chmod(bin_dir, 0o755)
+        rc, _ = user.run(os.path.join(folder, "uninstall.exe"), ["/S"], work)
+        deadline = time.monotonic() + 30  # the uninstaller goes on from a copy of itself
+        while os.path.exists(folder) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        entry = user.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vktools", "DisplayName")
+        report("silent uninstall: the folder, the PATH entry and the uninstall entry gone",
+               rc == 0 and not os.path.exists(folder) and path and "vktools" not in path and entry == "",
+               f"rc {rc}, left {os.listdir(folder) if os.path.exists(folder) else []}, Path {path!r}, entry {entry!r}")
+
     def test_key_press(self):
         """A key on the console ends the wait for a board that never raises
         CTS. Wine's console takes its keys from the terminal on standard
@@ -674,7 +795,7 @@ class Suite:
         try:
             self.common = self.test_programs_built()
             for name in ("usage", "settings_file", "open_failures", "local_phase", "sessions", "key_press",
-                         "vkports", "com_port"):
+                         "vkports", "packages", "installer", "com_port"):
                 if not self.only or name in self.only:
                     getattr(self, "test_" + name)()
         finally:
@@ -687,6 +808,12 @@ def read_bytes(path):
             return f.read()
     except OSError:
         return None
+
+
+def symbol_table(exe):
+    """(pointer, count) of a PE file's COFF symbol table: (0, 0) when stripped."""
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    return struct.unpack_from("<II", exe, pe + 4 + 8)
 
 
 def first_difference(a, b):
