@@ -53,7 +53,6 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # changelog gzipped as the man pages are).
 set(VK_PACKAGE_MAINTAINER "vktools developers <vktools@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
-set(VK_COPYRIGHT_HOLDER "vktools developers" CACHE STRING "Copyright holder named in the packages and programs")
 configure_file(${CMAKE_SOURCE_DIR}/docs/debian/copyright.in ${CMAKE_BINARY_DIR}/debian/copyright @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/docs/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})

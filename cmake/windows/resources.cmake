@@ -1,8 +1,6 @@
 # The resources of a Windows program: its manifest (program.manifest.in) and
 # its version (program.rc.in), the version taken from project().
 #   vk_windows_resources(TARGET)
-set(VK_COPYRIGHT_HOLDER "vktools developers" CACHE STRING "Copyright holder named in the packages and programs")
-
 set(VK_DESCRIPTION_vkburn "Writes a program into the DSP board's flash")
 set(VK_DESCRIPTION_vkram "Loads a program into the DSP board's RAM and starts it")
 set(VK_DESCRIPTION_vklist "Lists the DSP board's flash file system")
