@@ -4,14 +4,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "link/port_names.h"
 
 namespace vk::vkports {
 namespace {
-
-std::string Pad(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
 
 // The port name a device name stands for: COM5 and \\.\COM5 are COM5.
 std::string PortNameOf(const std::string& device) {
@@ -41,12 +36,7 @@ std::vector<ComPort> MappedPorts(const std::array<const char*, 4>& values,
                                  const std::vector<ports::MachinePort>& machine) {
   std::vector<ComPort> coms;
   for (int n = 1; n <= 4; ++n) {
-    ComPort port;
-    port.number = n;
-    const char* value = values[n - 1];
-    port.mapped = value && *value;
-    port.name = port.mapped ? value : link::DefaultDeviceName(n);
-    port.url = link::IsRfc2217Url(port.name);
+    ComPort port = Mapping(n, values[n - 1]);
     if (!port.url) {
       const ports::MachinePort* found = Find(machine, PortNameOf(port.name));
       port.exists = found != nullptr;
@@ -58,22 +48,10 @@ std::vector<ComPort> MappedPorts(const std::array<const char*, 4>& values,
 }
 
 std::string PortsReport(const std::vector<ComPort>& coms, const std::vector<ports::MachinePort>& machine) {
-  std::string out = "COM ports (VK_COM1..VK_COM4, else COM1..COM4):\n";
-  size_t width = 0;
-  for (const ComPort& port : coms) width = std::max(width, port.name.size());
-  for (const ComPort& port : coms) {
-    const std::string n = std::to_string(port.number);
-    out += "  COM" + n + "  " + Pad(port.name, width) + "  " + (port.mapped ? "VK_COM" + n : "default") + ", ";
-    if (port.url) {
-      out += "RFC 2217 server (not contacted)";
-    } else if (!port.exists) {
-      out += "not a COM port of this machine";
-    } else {
-      const ports::MachinePort* p = Find(machine, PortNameOf(port.real));
-      out += port.real + (p ? " " + State(*p) : "");
-    }
-    out += "\n";
-  }
+  std::string out = MappingLines("COM1..COM4", coms, [&machine](const ComPort& port) -> std::string {
+    const ports::MachinePort* p = port.exists ? Find(machine, PortNameOf(port.real)) : nullptr;
+    return p ? p->name + " " + State(*p) : "not a COM port of this machine";
+  });
 
   out += "\nCOM ports of this machine (registry SERIALCOMM, device manager):\n";
   for (const ports::MachinePort& p : machine) {

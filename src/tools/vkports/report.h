@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,14 @@ std::string Report(const std::vector<ComPort>& coms, const std::vector<ports::Se
 std::vector<ComPort> MappedPorts(const std::array<const char*, 4>& values,
                                  const std::vector<ports::MachinePort>& machine);
 std::string PortsReport(const std::vector<ComPort>& coms, const std::vector<ports::MachinePort>& machine);
+
+// Shared by both: space up to `width`; COMn as VK_COMn (`value`, or null)
+// maps it; the lines of COM1..COM4 under their heading, each with what
+// `device_state` says of a device (URLs are not looked at).
+std::string Pad(const std::string& text, size_t width);
+ComPort Mapping(int number, const char* value);
+std::string MappingLines(const std::string& defaults, const std::vector<ComPort>& coms,
+                         const std::function<std::string(const ComPort&)>& device_state);
 
 // What vkports prints on this platform, and its usage text (listing_posix.cpp,
 // listing_win32.cpp).
