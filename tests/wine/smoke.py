@@ -254,9 +254,8 @@ class Suite:
         """Runs `program args` from each build in a fresh directory of its
         own; returns the two results and the two directories."""
         ldir, wdir = self.fresh_dir(name + "-linux"), self.fresh_dir(name + "-windows")
-        for f in files:
-            shutil.copy2(f, ldir)
-            shutil.copy2(f, wdir)
+        for d in (ldir, wdir):
+            place_files(files, d)
         lexe, wexe = self.copy_pair(program, ldir, wdir)
         linux = run_linux(lexe, args, ldir, ports, stdin_data, with_stderr)
         windows = self.wine.run(wexe, args, wdir, ports, stdin_data, with_stderr=with_stderr)
@@ -382,19 +381,25 @@ class Suite:
     def test_local_phase(self):
         loaders = [p for p in ("vkburn", "vkram") if p in self.common]
         lanes = [os.path.join(self.samples, "blink", f"BLINK.X{i}") for i in range(4)]
+        cyrillic = [(lane, "миг.X" + lane[-1]) for lane in lanes[:3]] + [(None, "миг.X3")]
         cases = [
-            ("no lane files", ["NOFILE"], []),
-            ("extension refused", ["blink.x0"], lanes),
-            ("name too long", ["N" * 257], []),
-            ("fourth lane missing", ["BLINK"], lanes[:3]),
+            # title, arguments, files (a source, or (source, name); no source: a folder), standard error holds
+            ("no lane files", ["NOFILE"], [], ": there is no such file"),
+            ("extension refused", ["blink.x0"], lanes, ""),
+            ("name too long", ["N" * 257], [], ""),
+            ("fourth lane missing", ["BLINK"], lanes[:3], "BLINK.X3: there is no such file"),
+            ("a Cyrillic lane that is a folder", ["миг"], cyrillic, "миг.X3: it is a directory"),
         ]
         for loader in loaders:
-            for title, args, files in cases:
-                linux, windows, _, _ = self.pair(f"local-{loader}", loader, args, files=files)
+            for title, args, files, says in cases:
+                linux, windows, _, _ = self.pair(f"local-{loader}", loader, args, files=files, with_stderr=True)
                 if linux[0] != 2:
                     report(f"{loader} {title}", False, f"linux exit code {linux[0]}, output {linux[1]!r}")
                     continue
                 compare(f"{loader} {title}", linux, windows)
+                if says:
+                    report(f"{loader} {title}: the reason on standard error", all(
+                        says.encode() in err for err in (linux[2], windows[2])), f"{linux[2]!r}, {windows[2]!r}")
 
     def session_pair(self, name, program, args, sim_options, files=(), stdin_data=b"", flash=None,
                      normalise=without_timing):
@@ -403,9 +408,7 @@ class Suite:
         runs = []
         for side in ("linux", "windows"):
             d = self.fresh_dir(f"{name}-{side}")
-            for f in files:
-                source, target = f if isinstance(f, tuple) else (f, os.path.basename(f))
-                shutil.copy2(source, os.path.join(d, target))
+            place_files(files, d)
             options = list(sim_options)
             if flash is not None:
                 with open(os.path.join(d, "flash.txt"), "w") as f:
@@ -808,6 +811,17 @@ def read_bytes(path):
             return f.read()
     except OSError:
         return None
+
+
+def place_files(files, directory):
+    """Copies each source (or (source, name)) into `directory`; (None, name)
+    makes a folder of that name."""
+    for f in files:
+        source, name = f if isinstance(f, tuple) else (f, os.path.basename(f))
+        if source is None:
+            os.mkdir(os.path.join(directory, name))
+        else:
+            shutil.copy2(source, os.path.join(directory, name))
 
 
 def symbol_table(exe):
