@@ -18,5 +18,8 @@ bool ConsoleBegin();
 void ConsoleEnd();
 // True when a key was waiting; the key is read and discarded. Never blocks.
 bool ConsoleKeyPressed();
+// Puts the terminal back at once, from a signal handler too (a second
+// interrupt, which ends the process without unwinding).
+void ConsoleGiveBack();
 
 }  // namespace vk::link

@@ -13,6 +13,8 @@ bool ConsoleBegin() {
 
 void ConsoleEnd() {}
 
+void ConsoleGiveBack() {}
+
 bool ConsoleKeyPressed() {
   if (!_kbhit()) return false;
   (void)_getch();
