@@ -31,10 +31,11 @@ inline constexpr int kInterruptedError = 4;
 
 // Whether standard output holds a line not yet ended: the stars of the
 // connection wait, a load's address, the wait for the board's work.
-namespace progress {
-inline bool line_open = false;
+inline bool& ProgressLineState() {
+  static bool open = false;
+  return open;
 }
-inline void SetProgressLineOpen(bool open) { progress::line_open = open; }
-inline bool ProgressLineOpen() { return progress::line_open; }
+inline void SetProgressLineOpen(bool open) { ProgressLineState() = open; }
+inline bool ProgressLineOpen() { return ProgressLineState(); }
 
 }  // namespace vk::link
