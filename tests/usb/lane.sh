@@ -18,8 +18,8 @@ set -u
 # and its latency timer line after a tool has used the port ("-" none).
 ADAPTERS='ft232r ftdi_sio 0403:6001,_serial_VK232R01 1_ms
 cp2102 cp210x 10c4:ea60,_serial_0001 -
-ch340 ch341-uart 1a86:7523 -
-pl2303 pl2303 067b:2303 -'
+ch340 ch341-uart 1a86:7523,_serial_VK340001 -
+pl2303 pl2303 067b:2303,_serial_VK230301 -'
 
 # ---------------------------------------------------------------- guest --
 if [ "$$" = 1 ]; then
