@@ -367,6 +367,18 @@ def write_markdown(path, rows, skipped, info):
         f.write("\n".join(out))
 
 
+def replace_section(text, title, body):
+    """`text` with its section headed `title` (up to the next heading of
+    the same level) replaced by `body`, or with `body` appended."""
+    start = text.find("\n" + title + "\n")
+    if start < 0:
+        text = text.rstrip("\n")
+        return (text + "\n\n" if text else "") + body.rstrip("\n") + "\n"
+    end = text.find("\n## ", start + 1)
+    rest = text[end:] if end >= 0 else ""
+    return text[:start + 1] + body.rstrip("\n") + "\n" + rest
+
+
 def write_plot(path, rows, workdir, gnuplot):
     """Per rate and turnaround: time against program size per mode with its
     wire-limited minimum (log scales), and below it the ratio of the two."""
@@ -449,6 +461,30 @@ def run_boards(args, workdir, converter, gnuplot, ser2net, write):
         log("  %d boards, %s: %s: %s (%s)" % (n, path, what, "met" if met else "NOT MET", value))
 
 
+def run_usb(args, workdir, write):
+    """The through-adapter part (bench/usb.py); rewrites its section of
+    results.md when `write`."""
+    import usb
+    lane = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "usb", "lane.sh")
+    load_before = load_average()
+    try:
+        rows, guest = usb.run_all(args.bin, workdir, lane, args.quick)
+    except usb.UsbError as e:
+        sys.exit("bench: %s" % e)
+    if write:
+        info = {"date": time.strftime("%Y-%m-%d"),
+                "host": "%d cores, Linux %s" % (os.cpu_count(), os.uname().release),
+                "load_before": load_before, "load_after": load_average(), "rounds": usb.ROUNDS}
+        info.update(guest)
+        md = os.path.join(args.out, "results.md")
+        usb.write_markdown(md, rows, info)
+        log("wrote the through-adapter section of %s" % md)
+    for what, ratio, less, floor, met in usb.targets(rows):
+        log("  FT232R, the tool's defaults, %s: %s (%.3f; %s less the guest's own cost; the timer's floor %s)"
+            % (what, "met" if met else "NOT MET", ratio, "%.3f" % less if less else "-",
+               "%.3f" % floor if floor else "-"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--bin", required=True, help="directory with vkburn, vkram and vksim")
@@ -463,15 +499,19 @@ def main():
                              "ser2net; rewrites its section of results.md and results-boards.png")
     parser.add_argument("--boards-kb", type=int, default=0,
                         help="program size of the many-boards part (default 32 KB)")
+    parser.add_argument("--usb", action="store_true",
+                        help="only the through-adapter part: vkburn through the emulated USB serial adapters "
+                             "in the USB lane's guest kernel; rewrites its section of results.md "
+                             "(with --quick: the FT232R and RFC 2217 with 4 KB, nothing written)")
     parser.add_argument("--rtt", default="", help="the loopback round-trip program (bench/rtt.cpp, built)")
     args = parser.parse_args()
 
     converter = shutil.which("srec_cat")
     gnuplot = shutil.which("gnuplot")
     ser2net = shutil.which("ser2net") or ("/usr/sbin/ser2net" if os.access("/usr/sbin/ser2net", os.X_OK) else None)
-    if not converter or (not gnuplot and not args.quick):
+    if not converter or (not gnuplot and not args.quick and not args.usb):
         sys.exit("bench: srec_cat and gnuplot are needed (Debian packages srecord, gnuplot-nox)")
-    with_boards = args.boards or not args.quick
+    with_boards = args.boards or not (args.quick or args.usb)
     if with_boards and (not ser2net or not args.rtt):
         sys.exit("bench: the many-boards part needs ser2net (Debian package ser2net) and --rtt")
 
@@ -480,9 +520,13 @@ def main():
         if args.boards:
             run_boards(args, workdir, converter, gnuplot, ser2net, write=not args.quick)
             return
+        if args.usb:
+            run_usb(args, workdir, write=not args.quick)
+            return
         run_single(args, workdir, converter, gnuplot)
         if not args.quick:
             run_boards(args, workdir, converter, gnuplot, ser2net, write=True)
+            run_usb(args, workdir, write=True)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 

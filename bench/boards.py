@@ -492,13 +492,8 @@ def write_markdown(path, rows, floors, size_kb, info, plot_name):
     if os.path.exists(path):
         with open(path) as f:
             text = f.read()
-    cut = text.find("\n" + SECTION)
-    if cut >= 0:
-        text = text[:cut + 1]
-    if text and not text.endswith("\n"):
-        text += "\n"
     with open(path, "w") as f:
-        f.write(text + ("\n" if text else "") + markdown(rows, floors, size_kb, info, plot_name))
+        f.write(bench.replace_section(text, SECTION, markdown(rows, floors, size_kb, info, plot_name)))
 
 
 def write_plot(path, rows, size_kb, workdir, gnuplot):

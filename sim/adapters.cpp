@@ -73,7 +73,8 @@ ControlReply Pl2303Request(Adapter&, const Setup&, const std::vector<uint8_t>&, 
 
 // The chips as they enumerate. ftdi_sio takes bcdDevice 6.00 for an
 // FT232R; pl2303 takes bcdUSB 1.10 with bcdDevice 3.00 and a 64-byte
-// endpoint 0 for an HX. The CH340 and the PL2303 carry no serial number.
+// endpoint 0 for an HX. Each answers with a serial number of its own, so
+// that two adapters on one host are told apart by it.
 constexpr std::array kChips{
     Chip{AdapterKind::Ft232r, "ft232r", 0x0403, 0x6001, 0x0200, 0x0600, 0, 0, 0, 8,
          "FTDI", "FT232R USB UART", "VK232R01", {0xFF, 0xFF, 0xFF}, 2, 0xA0, 45,
@@ -84,11 +85,11 @@ constexpr std::array kChips{
          {Endpoint{0x81, kBulk, 64, 0}, Endpoint{0x01, kBulk, 64, 0}, Endpoint{}},
          0x81, 0x01, 0, 640, StatusPath::Request, 9600, &Cp2102Request},
     Chip{AdapterKind::Ch340, "ch340", 0x1A86, 0x7523, 0x0110, 0x0264, 0xFF, 0, 0, 8,
-         nullptr, "USB Serial", nullptr, {0xFF, 0x01, 0x02}, 0, 0x80, 49,
+         nullptr, "USB Serial", "VK340001", {0xFF, 0x01, 0x02}, 0, 0x80, 49,
          {Endpoint{0x82, kBulk, 32, 0}, Endpoint{0x02, kBulk, 32, 0}, Endpoint{0x81, kInterrupt, 8, 1}},
          0x82, 0x02, 0x81, 32, StatusPath::Interrupt, 9600, &Ch340Request},
     Chip{AdapterKind::Pl2303, "pl2303", 0x067B, 0x2303, 0x0110, 0x0300, 0, 0, 0, 64,
-         "Prolific Technology Inc.", "USB-Serial Controller", nullptr, {0xFF, 0x00, 0x00}, 0, 0x80, 50,
+         "Prolific Technology Inc.", "USB-Serial Controller", "VK230301", {0xFF, 0x00, 0x00}, 0, 0x80, 50,
          {Endpoint{0x81, kInterrupt, 10, 1}, Endpoint{0x02, kBulk, 64, 0}, Endpoint{0x83, kBulk, 64, 0}},
          0x83, 0x02, 0x81, 256, StatusPath::Interrupt, 9600, &Pl2303Request},
 };

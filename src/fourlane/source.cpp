@@ -9,10 +9,11 @@
 #include <iostream>
 
 #include "frame/cmdline.h"
-#include "frame/letter_case.h"
+#include "wire/letter_case.h"
 #include "frame/messages.h"
 #include "frame/settings.h"
 #include "link/clock.h"
+#include "link/interrupt.h"
 
 namespace vk::fourlane {
 
@@ -24,11 +25,14 @@ void SettleSourceName(SourceName& name) {
   if (name.upper.empty()) {
     std::printf("File To Load : ");
     std::fflush(stdout);
+    link::SetProgressLineOpen(true);
     std::string word;
     // One word up to the first white space; end of input leaves it empty.
     if (!(std::cin >> word)) word.clear();
+    if (const int sig = link::Interruption()) link::EndRunInterrupted(sig, false);
+    link::SetProgressLineOpen(false);
     name.typed = word;
-    name.upper = frame::UpperCase(word);
+    name.upper = wire::UpperCase(word);
     std::printf("\n");
   }
   if (name.upper.find('.') != std::string::npos) {
@@ -82,6 +86,7 @@ void OpenLaneFiles(const std::string& program, const SourceName& name, LaneFiles
 
 void ShowProgress(uint32_t address) {
   std::printf("\rWriting Target Address: %08lX(HEX)", static_cast<unsigned long>(address));
+  link::SetProgressLineOpen(true);
   // On a terminal the line is a live progress display; into a pipe or a
   // file it needs no flush of its own.
   static const bool interactive = isatty(STDOUT_FILENO) != 0;
@@ -90,6 +95,7 @@ void ShowProgress(uint32_t address) {
 
 void PrintBytesLoaded(unsigned long message_bytes) {
   std::printf("\n%lu   %lX(HEX) Bytes Loaded\n", message_bytes + 4, message_bytes + 4);
+  link::SetProgressLineOpen(false);
 }
 
 link::RunEnd FinishLoad(const SourceName& name, uint32_t start, LaneFiles& files, long download_start_ms) {

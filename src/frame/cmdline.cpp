@@ -1,6 +1,6 @@
 #include "frame/cmdline.h"
 
-#include "frame/letter_case.h"
+#include "wire/letter_case.h"
 #include "link/port_names.h"
 
 namespace vk::frame {
@@ -17,7 +17,7 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
     }
     if (!arg.empty() && arg[0] == '-') {
       const char letter =
-          arg.size() > 1 ? ToLower(arg[1]) : '\0';
+          arg.size() > 1 ? wire::ToLower(arg[1]) : '\0';
       const std::string_view rest = arg.size() > 2 ? arg.substr(2) : std::string_view{};
       switch (letter) {
         case 'c': {
@@ -49,12 +49,12 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
     } else {
       switch (traits.names) {
         case NameRule::Last:
-          out.name = UpperCase(arg);
+          out.name = wire::UpperCase(arg);
           out.name_typed = std::string(arg);
           break;
         case NameRule::Positional:
-          if (position == 1) out.name = UpperCase(arg);
-          if (position == 2) out.new_name = UpperCase(arg);
+          if (position == 1) out.name = wire::UpperCase(arg);
+          if (position == 2) out.new_name = wire::UpperCase(arg);
           break;
         case NameRule::Ignored:
           break;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 #include "frame/files.h"
 #include "frame/settings.h"
@@ -73,12 +74,27 @@ FILE* OpenRegularFile(const std::string& path, const char* mode) {
   return file;
 }
 
+namespace {
+
+// Where installed programs live: the install prefix's bin and the system's
+// own program directories. A program there is shared by every user, root
+// among them, so its settings are each user's own.
+bool IsSystemDirectory(const std::string& dir) {
+  for (const char* system : {VK_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin", "/bin", "/usr/sbin", "/sbin"}) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(dir, system, ec)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
   const size_t slash = beside.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : beside.substr(0, slash);
   struct stat st {};
-  if (access(dir.c_str(), W_OK) == 0) return beside;
   if (lstat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(beside.c_str(), W_OK) == 0) return beside;
+  if (!IsSystemDirectory(dir) && access(dir.c_str(), W_OK) == 0) return beside;
   const std::string name = beside.substr(slash == std::string::npos ? 0 : slash + 1);
   if (xdg_config_home && xdg_config_home[0] == '/') return std::string(xdg_config_home) + "/vktools/" + name;
   if (home && home[0] == '/') return std::string(home) + "/.config/vktools/" + name;

@@ -19,6 +19,7 @@
 #include "link/connect.h"
 #include "link/console.h"
 #include "link/diagnose.h"
+#include "link/interrupt.h"
 #include "link/port_names.h"
 
 namespace vk::frame {
@@ -78,7 +79,10 @@ std::optional<int> ConnectLimit(const Frame& frame) {
 void ConfirmOrEnd() {
   std::printf("\nAre You Sure ? (y/n) ");
   std::fflush(stdout);
+  link::SetProgressLineOpen(true);
   const int answer = std::getchar();
+  if (const int sig = link::Interruption()) link::EndRunInterrupted(sig, false);
+  link::SetProgressLineOpen(false);
   if (answer == EOF) {
     // No answer at all (input closed) is no confirmation.
     std::printf("\n");
@@ -123,6 +127,16 @@ link::RunEnd InternalError(const std::string& program) {
     std::fprintf(stderr, "%s: internal error\n", program.c_str());
   }
   return {kExitFailure, Leave::ExitTool};
+}
+
+// The last steps of an interrupted run, once its lines are at rest: the
+// port let go, an open progress line ended, what was printed handed over,
+// and the process ended by the signal.
+[[noreturn]] void EndInterrupted(Frame& frame, int sig) {
+  frame.link.Close();
+  if (link::ProgressLineOpen()) std::printf("\n");
+  std::fflush(stdout);
+  link::EndBySignal(sig);
 }
 
 }  // namespace
@@ -207,6 +221,7 @@ link::Link& ConnectFrame(Frame& frame) {
       std::fprintf(stderr, "%s: VK_TRACE: %s cannot be written (%s); the run goes on unrecorded\n",
                    frame.program.c_str(), path, std::strerror(errno));
   }
+  link::PrintEmptyPortVariable(frame.program, frame.settings.port);
   frame.link.OpenPort(frame.settings.port, frame.settings.baud);
 
   link::Connection connection;
@@ -224,12 +239,14 @@ link::Link& ConnectFrame(Frame& frame) {
   if (frame.info) {
     std::printf("\nTarget Connected In %3.0f Milliseconds, %d Attempt(s) Required\n",
                 static_cast<double>(after - before), attempts);
+    link::SetProgressLineOpen(false);
     std::fflush(stdout);
     if (connection.echo_ms >= 0)
       link::PrintEchoTiming(connection.program, frame.link.device(), connection.baud, connection.echo_ms);
   }
   if (traits.connected_line) {
     std::printf("\nConnected To Target\n");
+    link::SetProgressLineOpen(false);
     frame.download_start_ms = link::MsClock();
   }
   RewriteSettings(frame);
@@ -257,6 +274,7 @@ int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
 
 int RunTool(Frame& frame, int argc, char** argv, ToolBody body) {
   link::ConsoleShowsOurText();
+  link::WatchInterrupts();
   link::RunEnd end;
   try {
     StartFrame(frame, argc, argv);
@@ -268,6 +286,7 @@ int RunTool(Frame& frame, int argc, char** argv, ToolBody body) {
   }
   const int code = FinishRun(frame.link, end);
   if (frame.link.failure()) link::PrintDiagnosis(frame.program, *frame.link.failure());
+  if (const int sig = link::Interruption()) EndInterrupted(frame, sig);
   return code;
 }
 

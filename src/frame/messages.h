@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "link/interrupt.h"
+
 namespace vk::frame {
 
 // Where an echo error stands, and two odd layouts.
@@ -47,7 +49,14 @@ inline void PrintNotPresent(const char* before, const char* name) {
 }
 
 // The flash utilities' progress while the target works, and its good end.
-inline void PrintTargetWorking() { std::printf("\nTarget Is Working..."); std::fflush(stdout); }
-inline void PrintDone() { std::printf("  Done.\n"); }
+inline void PrintTargetWorking() {
+  std::printf("\nTarget Is Working...");
+  std::fflush(stdout);
+  link::SetProgressLineOpen(true);
+}
+inline void PrintDone() {
+  std::printf("  Done.\n");
+  link::SetProgressLineOpen(false);
+}
 
 }  // namespace vk::frame

@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "frame/files.h"
-#include "frame/letter_case.h"
 #include "link/diagnose.h"
 #include "link/port_names.h"
+#include "wire/letter_case.h"
 
 namespace vk::frame {
 namespace {
@@ -113,7 +113,7 @@ ScanResult ScanDecimal(std::string_view text, size_t& pos, int& out) {
 }
 
 char CorrectMode(char mode) {
-  const char lower = ToLower(mode);
+  const char lower = wire::ToLower(mode);
   return (lower == 's' || lower == 'f') ? lower : 's';
 }
 
@@ -130,7 +130,7 @@ bool ValidateSettings(Settings& settings, bool has_mode) {
   if (has_mode) {
     // Lower-casing alone is no correction: a stored "F" is read as fast
     // mode and the file is left as it is.
-    const char lower = ToLower(settings.mode);
+    const char lower = wire::ToLower(settings.mode);
     settings.mode = CorrectMode(settings.mode);
     if (settings.mode != lower) corrected = true;
   }

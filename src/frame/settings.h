@@ -56,12 +56,14 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
                          std::string_view exe_suffix);
 
 // Where an installed program keeps its settings: `beside` (SettingsPath)
-// when the program's directory takes new files, or a writable settings file
-// already lies there; else $XDG_CONFIG_HOME/vktools/ with the same file name
-// (~/.config/vktools/ when XDG_CONFIG_HOME is not set), on Windows
-// %APPDATA%\vktools\ (the two variables are not looked at there). With no
-// such variable set, `beside`. (Each platform's own: files_posix.cpp,
-// files_win32.cpp.)
+// when a writable settings file already lies there, or when the program's
+// directory takes new files and is no system directory (the install
+// prefix's bin, /usr/bin, /usr/local/bin: shared by every user, root
+// too); else $XDG_CONFIG_HOME/vktools/ with the same file name
+// (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows the
+// folder is %APPDATA%\vktools\ (the two variables are not looked at there).
+// With no such variable set, `beside`. (Each platform's own:
+// files_posix.cpp, files_win32.cpp.)
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
 // True when `path` names a regular file (links followed).

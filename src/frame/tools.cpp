@@ -1,6 +1,6 @@
 #include "frame/tools.h"
 
-#include "frame/letter_case.h"
+#include "wire/letter_case.h"
 
 #include <array>
 
@@ -54,7 +54,7 @@ static_assert(RowsInToolOrder(), "one row per program, in the order of enum Tool
 const ToolTraits& Traits(Tool tool) { return kTools[static_cast<size_t>(tool)]; }
 
 std::string ProgramName(const ToolTraits& traits) {
-  return LowerCase(traits.name);
+  return wire::LowerCase(traits.name);
 }
 
 }  // namespace vk::frame

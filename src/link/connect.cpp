@@ -7,6 +7,7 @@
 #include "link/console.h"
 #include "link/diagnose.h"
 #include "link/ending.h"
+#include "link/interrupt.h"
 
 namespace vk::link {
 namespace {
@@ -24,20 +25,38 @@ class Watch {
   Watch(const Watch&) = delete;
   Watch& operator=(const Watch&) = delete;
 
-  // Ends the run through ExitTool on a key press or when time is up. On a
-  // terminal, once the wait has lasted a while, says what it waits for.
+  // Ends the run through ExitTool on an interrupt, a key press or when
+  // time is up. On a terminal, once the wait has lasted a while, says what
+  // it waits for. What a person reads goes to standard error, on a line of
+  // its own after the stars.
   void Check(bool cts) {
-    if (keys_ && around_.KeyPressed()) EndRun(kExitFailure, Leave::ExitTool);
+    if (const int sig = Interruption()) EndRunInterrupted(sig, true);
+    if (keys_ && around_.KeyPressed()) {
+      PrintKeyPressEnded(connection_.program, stars_open_);
+      EndRun(kExitFailure, Leave::ExitTool);
+    }
     const auto now = around_.Now();
     bool& hinted = cts ? cts_hinted_ : sync_hinted_;
     if (keys_ && !hinted && now - start_ >= std::chrono::milliseconds(kHintAfterMs)) {
-      PrintWaitHint(connection_.program, link_.device(), cts, connection_.sync_byte);
+      PrintWaitHint(connection_.program, link_.device(), cts, connection_.sync_byte, stars_open_);
+      stars_open_ = false;
       hinted = true;
     }
     if (limit_s_ > 0 && now >= deadline_) {
       std::printf("\nConnectTarget(): Time-Out, Target Did Not Answer Within %d Seconds\n", limit_s_);
+      SetProgressLineOpen(false);
+      std::fflush(stdout);
+      PrintNeverCame(connection_.program, link_.device(), link_.port(), cts, connection_.sync_byte);
       EndRun(kExitFailure, Leave::ExitTool);
     }
+  }
+
+  // One more star of the wait for CTS.
+  void Star() {
+    std::printf("*");
+    std::fflush(stdout);
+    SetProgressLineOpen(true);
+    stars_open_ = true;
   }
 
   Surroundings& around() { return around_; }
@@ -52,6 +71,7 @@ class Watch {
   SteadyClock::time_point deadline_;
   bool cts_hinted_ = false;   // what is awaited has been said, for each wait
   bool sync_hinted_ = false;
+  bool stars_open_ = false;  // stars since the last word on standard error
 };
 
 int WaitTargetReady(Link& link, Watch& watch) {
@@ -76,8 +96,7 @@ int WaitTargetReady(Link& link, Watch& watch) {
       --star_counter;
     } else {
       star_counter = kStarCounterStart;
-      std::printf("*");
-      std::fflush(stdout);
+      watch.Star();
     }
     watch.Check(true);
     watch.around().Sleep(kCtsPollMs);

@@ -18,6 +18,9 @@ bool ConsoleBegin();
 void ConsoleEnd();
 // True when a key was waiting; the key is read and discarded. Never blocks.
 bool ConsoleKeyPressed();
+// Puts the terminal back at once, from a signal handler too (a second
+// interrupt, which ends the process without unwinding).
+void ConsoleGiveBack();
 
 // Text written to a console shows as written: on Windows the console shows
 // the process's code page (UTF-8, by the manifest) until the process ends,

@@ -14,9 +14,11 @@ namespace vk::link {
 namespace {
 
 // Signals whose default action ends the process, and those that stop it.
-constexpr std::array kEndingSignals{SIGHUP, SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS, SIGFPE,
-                                    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,   SIGTERM, SIGXCPU,
-                                    SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS, SIGIO};
+// SIGINT, SIGTERM and SIGHUP are not among them: they end the run through
+// the runner (interrupt.h), which gives the terminal back on the way.
+constexpr std::array kEndingSignals{SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
+                                    SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGXCPU,   SIGXFSZ, SIGVTALRM,
+                                    SIGPROF, SIGSYS,  SIGIO};
 constexpr std::array kStopSignals{SIGTSTP, SIGTTIN, SIGTTOU};
 
 // The terminal while keys are watched. This is the one piece of
@@ -102,6 +104,8 @@ void ConsoleEnd() {
   close(g_terminal.fd);
   g_terminal.fd = -1;
 }
+
+void ConsoleGiveBack() { Restore(); }
 
 void ConsoleShowsOurText() {}
 

@@ -68,6 +68,10 @@ void ConsoleEnd() {
   g_input = INVALID_HANDLE_VALUE;
 }
 
+// The console's own code page back, at once (also on the way out of an
+// interrupted run, which ends the process without the exit handlers).
+void ConsoleGiveBack() { GiveCodePageBack(); }
+
 void ConsoleShowsOurText() {
   const UINT ours = GetACP();
   const UINT theirs = GetConsoleOutputCP();  // 0: no console

@@ -49,6 +49,9 @@ std::string ServerSessionHint(const LinkFailure& f) {
 // What is likely to help: what the server said, if anything, else words
 // chosen by the kind of port and the failure.
 std::string Hint(const LinkFailure& f) {
+  if (f.opening && LooksLikeNetworkAddress(f.device))
+    return f.device + " is no serial device; for a network serial server write " + PortVariableName(f.port) +
+           "=rfc2217://HOST:PORT";
   if (!IsRfc2217Url(f.device)) return LocalDeviceHint(f);
   if (!f.server_text.empty()) return "the server said: \"" + f.server_text + "\"";
   return f.opening ? ServerOpenHint(f) : ServerSessionHint(f);
@@ -92,12 +95,53 @@ void PrintEchoTiming(const std::string& program, const std::string& device, int 
   if (!hint.empty()) Say(program, hint);
 }
 
-void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte) {
+namespace {
+
+std::string SyncText(uint8_t sync_byte) {
   char sync[8];
   std::snprintf(sync, sizeof sync, "0x%02X", sync_byte);
+  return sync;
+}
+
+// Starts what follows on a line of its own when the stars of the wait are
+// still open on a shared terminal.
+void NewLineAfterStars(bool stars_open) {
+  if (stars_open) std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte,
+                   bool stars_open) {
+  NewLineAfterStars(stars_open);
   Say(program, cts ? "waiting for the board on " + device + " to raise CTS; a key press ends the wait"
-                   : "waiting for the board on " + device + " to echo the sync byte " + sync +
+                   : "waiting for the board on " + device + " to echo the sync byte " + SyncText(sync_byte) +
                          " at 115200 or 38400 baud; a key press ends the wait");
+}
+
+void PrintKeyPressEnded(const std::string& program, bool stars_open) {
+  NewLineAfterStars(stars_open);
+  Say(program, "a key press ended the wait for the board");
+}
+
+std::string PortDescription(const std::string& device, int port) {
+  const std::string var = PortVariableName(port);
+  const PortMapping mapping = PortVariable(port);
+  return device + " (COM" + std::to_string(port) +
+         (mapping == PortMapping::Set ? "" : mapping == PortMapping::Empty ? ", " + var + " empty" : ", " + var + " not set") +
+         ")";
+}
+
+void PrintNeverCame(const std::string& program, const std::string& device, int port, bool cts, uint8_t sync_byte) {
+  Say(program, "no answer on " + PortDescription(device, port) + ": " +
+                   (cts ? "the board never raised CTS after the RTS pulse"
+                        : "the sync byte " + SyncText(sync_byte) + " never came back, neither at 115200 nor at 38400 baud"));
+}
+
+void PrintEmptyPortVariable(const std::string& program, int port) {
+  if (PortVariable(port) != PortMapping::Empty) return;
+  Say(program, PortVariableName(port) + " is set but empty, which counts as not set: COM" + std::to_string(port) +
+                   " is " + DefaultDeviceName(port));
 }
 
 }  // namespace vk::link

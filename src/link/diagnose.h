@@ -34,7 +34,21 @@ struct LatencyTimer {
 // said to be so, and the delay to lie elsewhere.
 std::string EchoDelayHint(bool network, const std::optional<LatencyTimer>& timer, double line_ms, double echo_ms);
 
-void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte);
+// On a terminal, while the connection is sought: what the tool waits for
+// (`cts`: CTS after the RTS pulse, else the sync echo); after a key press,
+// that it ended the wait. Each on a line of its own when the wait's stars
+// are open on standard output.
+void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte,
+                   bool stars_open);
+void PrintKeyPressEnded(const std::string& program, bool stars_open);
+
+// When the connection attempt ran out of time: the device or URL, the port
+// it stands for (and whether its VK_COMn was set), and what never came.
+std::string PortDescription(const std::string& device, int port);
+void PrintNeverCame(const std::string& program, const std::string& device, int port, bool cts, uint8_t sync_byte);
+
+// An empty VK_COMn: taken as not set, and which device that means.
+void PrintEmptyPortVariable(const std::string& program, int port);
 
 // Each platform's part (diagnose_posix.cpp, diagnose_win32.cpp):
 // the system's words for one of its error codes;

@@ -1,5 +1,7 @@
 // The diagnostics' POSIX part: the system's words for errno values, and
 // what helps with a local serial device (Linux device discovery).
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,6 +52,18 @@ std::string MissingDeviceHint(int port) {
   return "serial devices here: " + found + "; map one with " + var + "=DEVICE (vkports tells more)";
 }
 
+// A port that names something other than a character device.
+std::string NotSerialHint(const std::string& device) {
+  struct stat st {};
+  if (stat(device.c_str(), &st) != 0 || S_ISCHR(st.st_mode)) return "";
+  const char* kind = S_ISDIR(st.st_mode)    ? "a directory"
+                     : S_ISREG(st.st_mode)  ? "a regular file"
+                     : S_ISFIFO(st.st_mode) ? "a FIFO"
+                     : S_ISSOCK(st.st_mode) ? "a socket"
+                                            : "no character device";
+  return device + " is not a serial device (it is " + kind + ")";
+}
+
 // A local device that failed during the session.
 std::string SessionHint(const LinkFailure& f) {
   if (f.code == ENOTTY || f.code == EINVAL) return f.device + " has no modem lines the tools can drive (RTS, CTS)";
@@ -64,6 +78,7 @@ std::string SystemText(int code) { return std::strerror(code); }
 
 std::string LocalDeviceHint(const LinkFailure& f) {
   if (!f.opening) return SessionHint(f);
+  if (std::string hint = NotSerialHint(f.device); !hint.empty()) return hint;
   if (f.code == EACCES || f.code == EPERM) return PermissionHint(f.device);
   if (f.code == EBUSY || f.code == EWOULDBLOCK) return BusyHint(f.device);
   if (f.code == ENOENT || f.code == ENODEV || f.code == ENXIO) return MissingDeviceHint(f.port);

@@ -25,8 +25,16 @@ enum class Leave { Direct, ExitTool, EndSession };
 struct RunEnd {
   int code = 0;
   Leave leave = Leave::Direct;
+  int signal = 0;  // the signal that interrupted the run (interrupt.h), or 0
 };
 
 [[noreturn]] inline void EndRun(int code, Leave leave) { throw RunEnd{code, leave}; }
+
+// An interrupted run ends directly before the port is open and through
+// ExitTool after, never through EndSession. Its code is the shell's for a
+// process ended by the signal; the runner then ends the process by it.
+[[noreturn]] inline void EndRunInterrupted(int signal, bool port_open) {
+  throw RunEnd{128 + signal, port_open ? Leave::ExitTool : Leave::Direct, signal};
+}
 
 }  // namespace vk::link

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "link/ending.h"
+#include "link/interrupt.h"
 #include "link/port_names.h"
 
 namespace vk::link {
@@ -44,7 +45,13 @@ const char* PrepareMessage(PrepareStep step) {
 Link::Link(BackendOpener open) : open_(std::move(open)) {}
 Link::~Link() = default;
 
+void Link::CheckInterruption() const {
+  if (const int sig = Interruption(); sig != 0 && !ending_) EndRunInterrupted(sig, port_ != nullptr);
+}
+
 void Link::Fail(const char* format, int error, Leave leave, bool opening, OpenError why) {
+  // A wait cut short by an interrupt is no failure of the line.
+  CheckInterruption();
   if (format) std::printf(format, error);
   failure_ = LinkFailure{device_, port_number_, error, opening, why.reason, std::move(why.server_text)};
   EndRun(kExitFailure, leave);
@@ -57,6 +64,7 @@ PortBackend& Link::Port() {
     std::printf("\nSerial Port Not Open\n");
     EndRun(kExitFailure, Leave::Direct);
   }
+  CheckInterruption();
   return *port_;
 }
 
@@ -67,6 +75,7 @@ bool Link::RecordTo(const std::string& path, const std::string& header) {
 }
 
 void Link::OpenPort(int port, int baud) {
+  CheckInterruption();
   port_number_ = NormalisePortNumber(port);
   device_ = PortDeviceName(port);
   if (trace_) trace_->Event("open " + device_);
@@ -74,6 +83,7 @@ void Link::OpenPort(int port, int baud) {
   std::unique_ptr<PortBackend> opened = open_(device_, error);
   if (opened && trace_) opened = TracedBackend(std::move(opened), *trace_);
   if (!opened) {
+    CheckInterruption();
     std::printf("\nOpen Of %s Failed: %d\n", device_.c_str(), error.code);
     Fail(nullptr, error.code, Leave::Direct, true, std::move(error));
   }
@@ -163,13 +173,21 @@ int Link::RxPending() { return Port().InputPending() ? 1 : 0; }
 
 int Link::ExitTool(int code) noexcept {
   if (!port_) return code;
+  ending_ = true;  // the lines go to rest, interrupted or not
+  int result = code;
   try {
     EnableAuto_RTS_CTS(0);
     SetRtsSignal(0);
   } catch (const RunEnd& end) {
-    return end.code;
+    result = end.code;
   }
-  return code;
+  ending_ = false;
+  return result;
+}
+
+void Link::Close() {
+  port_.reset();
+  trace_.reset();
 }
 
 bool Link::TakeFirstCommand() {

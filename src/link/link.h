@@ -62,8 +62,10 @@ class Link {
 
   void OpenPort(int port, int baud);
   bool IsOpen() const { return port_ != nullptr; }
-  // The device or URL of the port (once OpenPort has been called).
+  // The device or URL of the port, and the COM port number it stands for
+  // (once OpenPort has been called).
   const std::string& device() const { return device_; }
+  int port() const { return port_number_; }
   // Set once a routine has failed.
   const std::optional<LinkFailure>& failure() const { return failure_; }
 
@@ -89,12 +91,19 @@ class Link {
   // failed (its message printed).
   int ExitTool(int code) noexcept;
 
+  // Lets go of the port (a network serial server is told) and ends the
+  // recording.
+  void Close();
+
   // True for the session's first command byte only: the monitor may send
   // its 7F fillers before that one echo.
   bool TakeFirstCommand();
 
  private:
   PortBackend& Port();
+  // Ends the run when an interrupt has come (interrupt.h), but not while
+  // ExitTool puts the lines to rest.
+  void CheckInterruption() const;
   // Prints the routine's message (when given), keeps what failed and ends
   // the run.
   [[noreturn]] void Fail(const char* format, int error, Leave leave, bool opening = false, OpenError why = {});
@@ -106,6 +115,7 @@ class Link {
   // from the driver; EnableAuto_RTS_CTS changes it in memory only.
   LineState state_;
   bool first_command_ = true;
+  bool ending_ = false;  // ExitTool at work
   std::string device_;
   int port_number_ = 1;
   std::optional<LinkFailure> failure_;

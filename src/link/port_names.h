@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vk::link {
 
@@ -18,7 +19,21 @@ std::string ExampleDeviceName();
 // the platform's default device for that port.
 std::string PortDeviceName(int port);
 
-// True for names that the RFC 2217 backend opens.
+// "VK_COMn" for a port number.
+std::string PortVariableName(int port);
+// How VK_COMn stands; an empty one counts as not set.
+enum class PortMapping { Set, Unset, Empty };
+PortMapping PortVariable(int port);
+
+// The scheme of the RFC 2217 backend's names, matched in any case.
+inline constexpr std::string_view kRfc2217Scheme = "rfc2217://";
+
+// True for names that the RFC 2217 backend opens: rfc2217://... in any case.
 bool IsRfc2217Url(const std::string& name);
+
+// True for a name that was likely meant for a network serial server but is
+// no rfc2217:// URL: another scheme (tcp://), a misspelt one (rcf2217://,
+// rfc2217:/), or a bare HOST:PORT.
+bool LooksLikeNetworkAddress(const std::string& name);
 
 }  // namespace vk::link

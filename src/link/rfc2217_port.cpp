@@ -28,6 +28,8 @@
 
 #include "link/backend.h"
 #include "link/clock.h"
+#include "link/interrupt.h"
+#include "link/port_names.h"
 #include "net/socket.h"
 #include "telnet/telnet.h"
 
@@ -72,9 +74,8 @@ constexpr size_t kMaxServerText = 200;
 
 // Splits rfc2217://HOST:PORT[/...] into host and port. False when malformed.
 bool ParseUrl(const std::string& url, std::string& host, std::string& port) {
-  const std::string scheme = "rfc2217://";
-  if (url.rfind(scheme, 0) != 0) return false;
-  std::string rest = url.substr(scheme.size());
+  if (!IsRfc2217Url(url)) return false;
+  std::string rest = url.substr(kRfc2217Scheme.size());
   if (const auto cut = rest.find_first_of("/?"); cut != std::string::npos) rest.resize(cut);
   size_t colon = 0;
   if (!rest.empty() && rest[0] == '[') {
@@ -289,6 +290,7 @@ class Rfc2217Port final : public PortBackend {
         if (data_.size() - before + 1 < ahead) paced = false;
         continue;
       }
+      if (Interruption()) return kInterruptedError;
       const int left = RemainingMs(deadline);
       if (left == 0) continue;  // the deadline came meanwhile
       if (out_.empty()) {
@@ -339,6 +341,7 @@ class Rfc2217Port final : public PortBackend {
   // caller's to check.
   int AwaitInput(Clock::time_point deadline) {
     if (error_ != 0) return error_;
+    if (Interruption()) return kInterruptedError;
     int error = 0;
     if (stream_->Wait(net::kReadable, RemainingMs(deadline), error) != 0) ReadAvailable();
     if (error != 0) return error;
@@ -434,6 +437,7 @@ class Rfc2217Port final : public PortBackend {
         deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
       else if (Clock::now() >= deadline)
         return net::SystemCode(net::Errc::TimedOut);
+      if (Interruption()) return kInterruptedError;
       int error = 0;
       const unsigned found = stream_->Wait(net::kWritable | net::kReadable, RemainingMs(deadline), error);
       if (error != 0) return error;

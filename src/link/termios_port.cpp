@@ -24,6 +24,7 @@
 
 #include "link/backend.h"
 #include "link/clock.h"
+#include "link/interrupt.h"
 #include "link/link.h"
 #include "link/port_names.h"
 
@@ -77,7 +78,7 @@ int PollUntil(int fd, short events, Clock::time_point deadline) {
     const int n = ::poll(&p, 1, RemainingMs(deadline));
     if (n > 0) return p.revents;
     if (n == 0) return 0;
-    if (errno != EINTR) return -1;
+    if (errno != EINTR || Interruption()) return -1;  // errno EINTR: cut short by an interrupt
     if (Clock::now() >= deadline) return 0;
   }
 }
@@ -145,7 +146,7 @@ class TermiosPort final : public PortBackend {
         deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
         continue;
       }
-      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && errno == EINTR && !Interruption()) continue;
       if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
       const int revents = PollUntil(fd_, POLLOUT, deadline);
       if (revents < 0) return errno;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "support/process.h"
 #include "support/pty_pair.h"
+#include "support/tool_rig.h"
 
 using namespace vktest;
 
@@ -173,6 +175,30 @@ TEST(FrameSettings, AnInstalledProgramRemembersItsSettings) {
   }
 }
 
+// Root runs an installed program (here in /usr/local/bin, a directory of
+// the test's own bound there in a mount namespace): its settings go to
+// root's configuration directory, not beside the program, unless a
+// settings file already lies there.
+TEST(FrameSettings, AnInstalledProgramRunByRootKeepsItsSettingsInRootsConfiguration) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root binds a directory over /usr/local/bin";
+  for (const bool beside : {false, true}) {
+    SCOPED_TRACE(beside ? "a settings file beside it" : "nothing beside it");
+    Rig rig;
+    TempDir config;
+    if (beside) WriteFile(rig.settings, "PORT=COM1\nBAUD=38400\n");
+    auto env = ToolEnv(kNowhere);
+    env["XDG_CONFIG_HOME"] = config.path();
+    const RunResult r = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                    "mount --bind \"$0\" /usr/local/bin || exit 99; exec /usr/local/bin/vkstart -C2 prog",
+                                    rig.dir.path()},
+                                   env, config.path());
+    EXPECT_EQ(r.out, kOpenFails);
+    EXPECT_EQ(ReadFile(beside ? rig.settings : config.File("vktools/vkstart.SET")),
+              beside ? "PORT=COM2\nBAUD=38400\n" : "PORT=COM2\nBAUD=115200\n");
+    EXPECT_EQ(FileExists(rig.settings), beside);
+  }
+}
+
 // After a failure of the port or the server, plain words on standard
 // error; standard output as always.
 struct DiagnosisCase {
@@ -180,7 +206,20 @@ struct DiagnosisCase {
   std::string com1;
   std::vector<std::string> err;  // lines standard error holds
   bool as_nobody = false;
+  std::string out = {};  // standard output; "" for the open's failure
+  // Run in a mount namespace of its own with this regular file in place of
+  // /dev/ttyS0 (root only): COM1's default device, never the real one.
+  bool default_device_is_a_file = false;
 };
+
+// argv run with a regular file bound over /dev/ttyS0 in a mount namespace
+// of its own; nothing runs when the binding fails.
+std::vector<std::string> WithFileAsTtyS0(const std::string& file, std::vector<std::string> argv) {
+  std::string command = "mount --bind \"$0\" /dev/ttyS0 || exit 99; exec";
+  for (size_t i = 0; i < argv.size(); ++i) command += " \"$" + std::to_string(i + 1) + "\"";
+  argv.insert(argv.begin(), {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", command, file});
+  return argv;
+}
 
 TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
   PtyPair busy;
@@ -189,6 +228,9 @@ TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
   ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
   SimProcess closing({"/usr/bin/python3", std::string(VK_SOURCE_DIR) + "/tests/interop/hostile_peer.py",
                       "close-text"}, true);
+  TempDir files;
+  const std::string plain = files.File("plain");
+  WriteFile(plain, "");
   const std::vector<DiagnosisCase> cases = {
       {"no such device", "/nonexistent/ttyX",
        {"vkstart: /nonexistent/ttyX: No such file or directory\n", "VK_COM1="}},
@@ -200,16 +242,32 @@ TEST(FrameDiagnosis, FailuresToOpenSayWhatToDo) {
       {"host not found", "rfc2217://no-such-host.invalid:2217",
        {"vkstart: rfc2217://no-such-host.invalid:2217: host not found\n", "host name could not be found"}},
       {"server closes with a reason", closing.Url(), {"the server said: \"Port already in use\""}},
+      {"scheme in capitals", "RFC2217://127.0.0.1:1", {"Connection refused\n", "nothing listens there"}},
+      {"another scheme", "tcp://127.0.0.1:4000", {"VK_COM1=rfc2217://HOST:PORT"}},
+      {"one slash", "rfc2217:/127.0.0.1:4000", {"VK_COM1=rfc2217://HOST:PORT"}},
+      {"host and port", "127.0.0.1:4000", {"VK_COM1=rfc2217://HOST:PORT"}},
+      {"regular file", plain, {plain + " is not a serial device (it is a regular file)"}, false,
+       "\nPurgeComm() Failed: 25\n"},
+      {"empty VK_COM1", "", {"VK_COM1 is set but empty, which counts as not set: COM1 is /dev/ttyS0\n",
+                             "/dev/ttyS0 is not a serial device (it is a regular file)"}, false,
+       "\nPurgeComm() Failed: 25\n", true},
   };
   for (const DiagnosisCase& c : cases) {
     SCOPED_TRACE(c.title);
-    if (c.as_nobody && geteuid() != 0) continue;  // only root can become another user
+    // Only root can become another user or bind a file over a device.
+    if ((c.as_nobody || c.default_device_is_a_file) && geteuid() != 0) continue;
+    if (c.default_device_is_a_file && !FileExists("/dev/ttyS0")) continue;  // nothing to open by mistake
     Rig rig;
     chmod(rig.dir.path().c_str(), 0777);
-    const RunResult r =
-        RunProgram({rig.tool, "prog"}, ToolEnv(c.com1), rig.dir.path(), "", 20000, c.as_nobody ? NobodyUid() : -1);
+    WriteFile(rig.dir.File("ttyS0"), "");
+    std::vector<std::string> argv{rig.tool, "prog"};
+    if (c.default_device_is_a_file) argv = WithFileAsTtyS0(rig.dir.File("ttyS0"), argv);
+    const RunResult r = RunProgram(argv, ToolEnv(c.com1), rig.dir.path(), "", 20000, c.as_nobody ? NobodyUid() : -1);
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out.rfind("\nOpen Of " + c.com1 + " Failed: ", 0), 0u) << r.out;
+    if (c.out.empty())
+      EXPECT_EQ(r.out.rfind("\nOpen Of " + c.com1 + " Failed: ", 0), 0u) << r.out;
+    else
+      EXPECT_EQ(r.out, c.out);
     for (const std::string& line : c.err) EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
   }
   close(lock);
@@ -303,6 +361,7 @@ struct BoundCase {
   long min_ms, max_ms;
   const char* limit = nullptr;  // VK_CONNECT_TIMEOUT
   int exit_code = 2;
+  std::string err = {};  // a line standard error holds ("{port}" as in `tail`)
 };
 
 void ExpectBounded(const BoundCase& c) {
@@ -315,8 +374,12 @@ void ExpectBounded(const BoundCase& c) {
   auto env = ToolEnv(peer.Url());
   if (c.limit) env["VK_CONNECT_TIMEOUT"] = c.limit;
   const RunResult r = RunProgram({dir.File(c.tool), "prog"}, env, dir.path(), "", c.max_ms + 20000);
-  std::string tail = c.tail;
-  if (const size_t at = tail.find("{port}"); at != std::string::npos) tail.replace(at, 6, std::to_string(peer.port()));
+  const auto with_port = [&](std::string text) {
+    if (const size_t at = text.find("{port}"); at != std::string::npos) text.replace(at, 6, std::to_string(peer.port()));
+    return text;
+  };
+  const std::string tail = with_port(c.tail);
+  EXPECT_NE(r.err.find(with_port(c.err)), std::string::npos) << r.err;
   EXPECT_EQ(r.exit_code, c.exit_code);
   EXPECT_GE(r.elapsed_ms, c.min_ms);
   EXPECT_LE(r.elapsed_ms, c.max_ms);
@@ -332,8 +395,11 @@ TEST(FrameBounds, EveryRunEndsInBoundedTimeWithTwo) {
   const std::string time_out = kTimeOut;
   const std::string echo_lost = "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x55\n";
   const std::vector<BoundCase> cases = {
-      {{"--no-cts"}, "vkstart", time_out + "1 Seconds\n", 1000, 4000, "1"},
-      {{"--sync-ignore", "1000000"}, "vkstart", time_out + "2 Seconds\n", 2000, 5000, "2"},
+      {{"--no-cts"}, "vkstart", time_out + "1 Seconds\n", 1000, 4000, "1", 2,
+       "vkstart: no answer on rfc2217://127.0.0.1:{port} (COM1): the board never raised CTS after the RTS pulse\n"},
+      {{"--sync-ignore", "1000000"}, "vkstart", time_out + "2 Seconds\n", 2000, 5000, "2", 2,
+       "vkstart: no answer on rfc2217://127.0.0.1:{port} (COM1): the sync byte 0x7F never came back, neither at "
+       "115200 nor at 38400 baud\n"},
       {{"refuse"}, "vklist", open_failed + std::to_string(EPROTONOSUPPORT) + "\n", 0, 2000},
       {{"silent"}, "vklist", open_failed + std::to_string(ETIMEDOUT) + "\n", 0, 5000},
       {{"close-text"}, "vklist", open_failed + std::to_string(ECONNRESET) + "\n", 0, 2000},
@@ -373,5 +439,51 @@ TEST_P(FullSpeedFloods, EndInTimeWithTheOutputWhole) {
 
 INSTANTIATE_TEST_SUITE_P(FrameBounds, FullSpeedFloods, ::testing::Values("open", "reply", "close"),
                          [](const auto& info) { return info.param; });
+
+// Interrupted with standard output on a pipe, as `timeout` does it (to the
+// tool and then to its group): everything printed arrives, an open line
+// (stars, the load's address) is ended, the lines are put to rest, the
+// server is free at once for the next run, and the process ends by the
+// signal.
+struct InterruptCase {
+  const char* tool;
+  std::vector<std::string> args;
+  std::vector<std::string> sim;
+  const char* after;  // seconds
+  std::string out;    // a pattern of the whole output
+};
+
+TEST(FrameInterrupt, EndsLikeAnyOtherRun) {
+  std::vector<Block> blocks;
+  for (uint32_t a = 0; a < 2048; a += 8) blocks.push_back({a, std::vector<uint32_t>(8, a * 0x01010101u)});
+  const std::string loading = "(Loading File: PROG\\.X[0-3]\n){4}\nConnected To Target\n";
+  const std::vector<InterruptCase> cases = {
+      {"vkburn", {"prog", "-ms"}, {"--pace"}, "0.8", "\n.*\n\nUsing Port  : COM1\n" + loading + "(\rWriting Target Address: [0-9A-F]{8}\\(HEX\\))+\n"},
+      {"vklist", {}, {"--no-cts"}, "1.0", "\\*+\n"},
+  };
+  for (const InterruptCase& c : cases) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(c.tool) + " " + strsignal(sig));
+      ToolRig rig(c.tool, c.sim, "# empty\n");
+      rig.WriteProgram("PROG", blocks, 0);
+      std::vector<std::string> argv{"/usr/bin/timeout", "--preserve-status", "-s", std::to_string(sig), c.after,
+                                    rig.tool()};
+      argv.insert(argv.end(), c.args.begin(), c.args.end());
+      const RunResult r = RunProgram(argv, ToolEnv(rig.Url()), rig.dir().path());
+      EXPECT_EQ(r.exit_code, 128 + sig);
+      EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
+      EXPECT_EQ(r.err, "");
+      rig.AwaitDisconnect();
+      const std::string trace = rig.Trace();
+      EXPECT_NE(trace.find("# flow none\n# rts 0\n", trace.rfind("# flow hw")), std::string::npos) << trace;
+      if (c.sim[0] == "--no-cts") continue;
+      // The board's server is free at once for the next run.
+      CopyExecutable(BinDir() + "/vklist", rig.dir().File("vklist"));
+      const RunResult next = RunProgram({rig.dir().File("vklist"), "-i"}, ToolEnv(rig.Url()), rig.dir().path());
+      EXPECT_LT(next.elapsed_ms, 3000);
+      EXPECT_NE(next.out.find("Target Connected In"), std::string::npos) << next.out;
+    }
+  }
+}
 
 }  // namespace

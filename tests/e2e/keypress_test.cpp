@@ -1,5 +1,6 @@
 // A key press on the controlling terminal ends a connection attempt that
-// never comes: exit code 2, no message, and the terminal is left as it was.
+// never comes: exit code 2, no message on standard output, and the terminal
+// is left as it was.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <regex>
 
 #include "support/tool_rig.h"
 
@@ -159,14 +161,12 @@ TEST(KeyPress, EndsTheWaitForCtsWithExitCode2) {
       RunOnTerminal(rig, {"prog"}, {{[](const Terminal& t) { return t.Says(kKeyEndsTheWait); }, PressKey}}, 10000);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 2);
-  // Progress stars and, after a few seconds, what is awaited (on standard
-  // error, which is the terminal too); no message.
-  const std::string hint =
-      "vkstart: waiting for the board on " + rig.Url() + " to raise CTS; " + kKeyEndsTheWait + "\r\n";
-  const size_t at = run.out.find(hint);
-  ASSERT_NE(at, std::string::npos) << run.out;
-  EXPECT_EQ((run.out.substr(0, at) + run.out.substr(at + hint.size())).find_first_not_of('*'), std::string::npos)
-      << run.out;
+  // Progress stars and, after a few seconds, what is awaited; after the
+  // key, that it ended the wait: each on standard error (the terminal too)
+  // on a line of its own, standard output nothing but the stars.
+  const std::regex layout("\\*+\r\nvkstart: waiting for the board on " + rig.Url() + " to raise CTS; " +
+                          kKeyEndsTheWait + "\r\n(\\*+\r\n)?vkstart: a key press ended the wait for the board\r\n");
+  EXPECT_TRUE(std::regex_match(run.out, layout)) << run.out;
 }
 
 TEST(KeyPress, EndsTheSyncAttemptsWithExitCode2) {
@@ -180,15 +180,21 @@ TEST(KeyPress, EndsTheSyncAttemptsWithExitCode2) {
 }
 
 // Every signal that ends the tool in the key mode gives the terminal back
-// first (the check is in RunOnTerminal); none is caught for good.
+// first (the check is in RunOnTerminal); none is caught for good. Ctrl-C,
+// SIGTERM and a hang-up end the run through the runner, which ends the
+// line of stars.
 TEST(KeyPress, SignalsThatEndTheRunGiveTheTerminalBack) {
   ToolRig rig("vkstart", {"--no-cts"});
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGPIPE}) {
     SCOPED_TRACE(strsignal(sig));
-    const TerminalRun run =
-        RunOnTerminal(rig, {"prog"}, {{InKeyMode, [sig](const Terminal& t) { kill(t.tool, sig); }}}, 8000);
+    const TerminalRun run = RunOnTerminal(
+        rig, {"prog"}, {{[](const Terminal& t) { return InKeyMode(t) && t.Says("*"); },
+                         [sig](const Terminal& t) { kill(t.tool, sig); }}},
+        8000);
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 128 + sig);
+    const bool runner = sig == SIGINT || sig == SIGTERM || sig == SIGHUP;
+    EXPECT_EQ(run.out.ends_with("*\r\n"), runner) << run.out;
   }
 }
 

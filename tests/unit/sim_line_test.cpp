@@ -226,4 +226,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ChipRateCase{AdapterKind::Pl2303, {0x21, 0x20, 0, 0, 7}, {156, 6, 0, 0x80, 0, 0, 8},
                                    "38461"}));  // a divisor, 12 MHz * 32 / (156 * 4^3)
 
+// Every chip names a serial number in its device descriptor and answers
+// for it, which is how vkports tells two adapters apart.
+TEST(SimAdapters, EveryChipAnswersWithItsSerialNumber) {
+  vk::sim::FlashFs flash;
+  vk::sim::Knobs knobs;
+  vk::sim::Trace trace;
+  for (const std::string& name : vk::sim::AdapterNames()) {
+    auto adapter = vk::sim::MakeAdapter({*vk::sim::AdapterByName(name), {}}, Config(),
+                                        std::make_unique<vk::sim::Monitor>(flash, knobs), trace);
+    const auto device = adapter->Control({0x80, 6, 0x0100, 0, 18}, {}, kT0);
+    ASSERT_EQ(device.data.size(), 18u) << name;
+    const uint8_t index = device.data[16];  // iSerialNumber
+    ASSERT_NE(index, 0) << name;
+    const auto serial = adapter->Control({0x80, 6, static_cast<uint16_t>(0x0300 | index), 0x0409, 255}, {}, kT0);
+    EXPECT_FALSE(serial.stall) << name;
+    EXPECT_GT(serial.data.size(), 2u) << name;
+  }
+}
+
 }  // namespace

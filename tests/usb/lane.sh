@@ -8,18 +8,25 @@
 # missing result, or on a guest that does not finish within its bound.
 #
 #   tests/usb/lane.sh BIN_DIR [WORK_DIR]
+#   tests/usb/lane.sh BIN_DIR WORK_DIR --run SCRIPT [FILE...]
 #
-# Needs qemu-system-x86, busybox-static, cpio, usbip and the kernel package
-# (fetched with apt-get download, unpacked, never installed). A lane that
-# cannot run fails with the reason. The same file is the guest's /init.
+# The second form boots the same guest to run SCRIPT in place of the
+# scenarios (bench/usb-guest.sh): the guest sources it with the functions
+# below at hand and the FILEs in /lane; what it writes to /dev/ttyS1 ends up
+# in WORK_DIR/ttyS1.out, its LANE lines in WORK_DIR/results.
+#
+# Needs qemu-system-x86, busybox-static, cpio, usbip, a C compiler and the
+# kernel package (fetched with apt-get download, unpacked, never
+# installed). A lane that cannot run fails with the reason. The same file
+# is the guest's /init.
 set -u
 
 # The emulated adapters: chip, driver, what vkports shows on its usb line,
 # and its latency timer line after a tool has used the port ("-" none).
 ADAPTERS='ft232r ftdi_sio 0403:6001,_serial_VK232R01 1_ms
 cp2102 cp210x 10c4:ea60,_serial_0001 -
-ch340 ch341-uart 1a86:7523 -
-pl2303 pl2303 067b:2303 -'
+ch340 ch341-uart 1a86:7523,_serial_VK340001 -
+pl2303 pl2303 067b:2303,_serial_VK230301 -'
 
 # ---------------------------------------------------------------- guest --
 if [ "$$" = 1 ]; then
@@ -70,10 +77,11 @@ DATA 2 24 5 25 14 3 0 00809c00 0f0f0f0f'
     wait "$SIM" 2>/dev/null
   }
 
-  # run DIR DEVICE COMMAND: one run in DIR; sets RC, OUT, ERR, CS (centiseconds).
+  # run DIR DEVICE COMMAND: one run in DIR, at most RUN_LIMIT_S (60 s); sets RC,
+  # OUT, CS (centiseconds).
   run() {
     start=$(now_cs)
-    (cd "$1" && env PATH="$1:/bin" VK_COM1="$2" $COMS timeout 60 sh -c "$3" >"$1/out" 2>"$1/err")
+    (cd "$1" && env PATH="$1:/bin" VK_COM1="$2" $COMS timeout "${RUN_LIMIT_S:-60}" sh -c "$3" >"$1/out" 2>"$1/err")
     RC=$?
     CS=$(($(now_cs) - start))
     OUT=$(sed 's/Download Time = [0-9.]*/Download Time = #/' "$1/out" | md5sum | cut -c1-32)
@@ -137,6 +145,20 @@ DATA 2 24 5 25 14 3 0 00809c00 0f0f0f0f'
     dir=/tmp/w/$chip/p
     workdir "$dir"
     board "$dir.flash" $sim && attach && {
+      # The latency timer as the driver set it at the attach, the tools'
+      # request kept from it: -i names it with the command that fixes it,
+      # and after that command no longer does.
+      lines timer | while IFS='|' read -r idx _ cmd rc text; do
+        [ "$4" = - ] && { echo "LANE pass $chip $idx (not this chip)"; continue; }
+        run "$dir" /dev/ttyUSB0 "$(trim "$cmd")"
+        first=$RC
+        grep -qF -- "$(trim "$text")" "$dir/err"; found=$?
+        said=$(tr '\n' '~' <"$dir/err")
+        sh -c "$(sed -n 's/.*set it to 1 ms: //p' "$dir/err" | sed 's/sudo //')" >/dev/null
+        run "$dir" /dev/ttyUSB0 "$(trim "$cmd")"
+        check "$chip" "$idx" "$([ $found = 0 ] && [ "$first" = "$(trim "$rc")" ] && [ "$RC" = "$(trim "$rc")" ] &&
+          ! grep -q 'set it to' "$dir/err" && echo 0)" "exit $first then $RC, stderr: $said then $(tr '\n' '~' <"$dir/err")"
+      done
       run "$dir" /dev/ttyUSB0 "vklist"  # a tool has used the port
       lines ports | while IFS='|' read -r idx _ cmd rc text; do
         text=$(trim "$text" | sed "s/{driver}/$2/; s/{usb}/$(echo "$3" | tr _ ' ')/; s/{latency}/$(echo "$4" | tr _ ' ')/")
@@ -181,29 +203,38 @@ DATA 2 24 5 25 14 3 0 00809c00 0f0f0f0f'
   }
 
   echo "LANE start $(uname -r)"
-  SIMOPTS=
-  same_runs rfc rfc
-  echo "$ADAPTERS" | while read -r chip driver usb latency; do
-    case " ${LANE_ADAPTERS:-$chip} " in *" $chip "*) through "$chip" "$driver" "$usb" "$latency" ;; esac
-  done
-  echo "LANE end"
+  if [ -f /lane/run.sh ]; then
+    . /lane/run.sh
+  else
+    SIMOPTS=
+    same_runs rfc rfc
+    echo "$ADAPTERS" | while read -r chip driver usb latency; do
+      case " ${LANE_ADAPTERS:-$chip} " in *" $chip "*) through "$chip" "$driver" "$usb" "$latency" ;; esac
+    done
+  fi
+  echo "LANE end after $(cut -d' ' -f1 /proc/uptime) s"
   poweroff -f
 fi
 
 # ----------------------------------------------------------------- host --
-BIN=${1:?usage: tests/usb/lane.sh BIN_DIR [WORK_DIR]}
+BIN=${1:?usage: tests/usb/lane.sh BIN_DIR [WORK_DIR [--run SCRIPT [FILE...]]]}
 BIN=$(cd "$BIN" && pwd)
+WORK=${2:-$BIN/../usb-lane}
+GUEST_RUN=
+if [ "${3:-}" = --run ]; then
+  GUEST_RUN=${4:?usage: tests/usb/lane.sh BIN_DIR WORK_DIR --run SCRIPT [FILE...]}
+  shift 4
+fi
 HERE=$(cd "$(dirname "$0")" && pwd)
 SRC=$(cd "$HERE/../.." && pwd)
-WORK=${2:-$BIN/../usb-lane}
 GUEST_LIMIT_S=${VK_LANE_LIMIT_S:-240}
 mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
 
 fail() { echo "usb lane: $*" >&2; exit 1; }
 
-for tool in qemu-system-x86_64 cpio usbip; do
+for tool in qemu-system-x86_64 cpio usbip cc; do
   command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] ||
-    fail "$tool is missing (Debian packages qemu-system-x86, cpio, usbip)"
+    fail "$tool is missing (Debian packages qemu-system-x86, cpio, usbip, gcc)"
 done
 BUSYBOX=$(command -v busybox) && ldd "$BUSYBOX" 2>&1 | grep -q 'not a dynamic' ||
   fail "a static busybox is missing (Debian package busybox-static)"
@@ -249,6 +280,10 @@ for prog in vkburn vkram vklist vkcheck vkerase vkname vkwipe vkstart vkports vk
   done
 done
 cp "$SRC"/samples/blink/BLINK.X? "$HERE/scenarios" "$ROOT/lane/"
+cc -shared -fPIC -O2 -o "$ROOT/lane/keep_latency.so" "$HERE/keep_latency.c" || fail "cannot build keep_latency.so"
+if [ -n "$GUEST_RUN" ]; then
+  cp "$GUEST_RUN" "$ROOT/lane/run.sh" && { [ $# = 0 ] || cp "$@" "$ROOT/lane/"; } || fail "cannot copy $GUEST_RUN $*"
+fi
 cp "$0" "$ROOT/init" && chmod +x "$ROOT/init"
 sed -i '1s|.*|#!/bin/busybox sh|' "$ROOT/init"
 printf 'root:x:0:0::/:/bin/sh\nnobody:x:65534:65534::/tmp:/bin/sh\n' >"$ROOT/etc/passwd"
@@ -257,13 +292,19 @@ printf 'root:x:0:\ndialout:x:20:\nnogroup:x:65534:\n' >"$ROOT/etc/group"
 
 echo "usb lane: booting $(basename "$VMLINUZ") under QEMU (TCG), at most ${GUEST_LIMIT_S} s"
 LOG=$WORK/console.log
+rm -f "$WORK/ttyS1.out"
 timeout "$GUEST_LIMIT_S" qemu-system-x86_64 -accel tcg -m 768 -smp 1 -nographic -no-reboot -nic none \
-  -kernel "$VMLINUZ" -initrd "$WORK/initrd.gz" \
+  -serial mon:stdio -serial "file:$WORK/ttyS1.out" -kernel "$VMLINUZ" -initrd "$WORK/initrd.gz" \
   -append "console=ttyS0 quiet panic=-1 LANE_ADAPTERS=\"${LANE_ADAPTERS:-}\"" </dev/null >"$LOG" 2>&1
 qemu_rc=$?
 tr -d '\r' <"$LOG" | grep '^LANE ' >"$WORK/results"
 grep -q '^LANE end' "$WORK/results" ||
   fail "the guest did not finish (qemu exit $qemu_rc; console in $LOG): $(tail -5 "$LOG")"
+if [ -n "$GUEST_RUN" ]; then
+  grep '^LANE fail' "$WORK/results" && fail "$(basename "$GUEST_RUN") failed in the guest (console in $LOG)"
+  echo "usb lane: $(basename "$GUEST_RUN") ran in the guest ($(grep '^LANE end' "$WORK/results" | cut -d' ' -f3-))"
+  exit 0
+fi
 
 # Every adapter's "same" run must equal the RFC 2217 run of that scenario,
 # whose exit code must be the table's.

@@ -1,12 +1,12 @@
-// Letter case as the programs see it: the letters A to Z and a to z only,
-// whatever the locale, so a name is upper-cased the same way everywhere
-// and bytes outside ASCII pass unchanged.
+// Letter case as the programs and the board see it: the letters A to Z and
+// a to z only, whatever the locale, so a name is upper-cased the same way
+// everywhere and bytes outside ASCII pass unchanged.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace vk::frame {
+namespace vk::wire {
 
 constexpr char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 constexpr char ToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -23,4 +23,4 @@ inline std::string LowerCase(std::string_view text) {
   return out;
 }
 
-}  // namespace vk::frame
+}  // namespace vk::wire
