@@ -38,6 +38,17 @@ std::string MissingPortHint(int port) {
   return "COM ports here: " + found + "; map one with " + var + "=\\\\.\\" + likely + " (vkports tells more)";
 }
 
+// A port that names a folder or a file by its path ("" for anything else:
+// device names such as COM1 or \\.\COM12 are not looked at, as the file
+// system answers for them with made-up attributes).
+std::string NotSerialHint(const std::string& device) {
+  if (device.rfind(R"(\\)", 0) == 0 || device.find_first_of(R"(\/)") == std::string::npos) return "";
+  const DWORD attributes = GetFileAttributesW(Wide(device).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DEVICE)) return "";
+  return device + " is not a serial port (it is " +
+         ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "a folder" : "a file") + ")";
+}
+
 // A local device that failed during the session.
 std::string SessionHint(const LinkFailure& f) {
   switch (f.code) {
@@ -78,6 +89,7 @@ std::string SystemText(int code) {
 
 std::string LocalDeviceHint(const LinkFailure& f) {
   if (!f.opening) return SessionHint(f);
+  if (std::string hint = NotSerialHint(f.device); !hint.empty()) return hint;
   switch (f.code) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
@@ -88,6 +100,10 @@ std::string LocalDeviceHint(const LinkFailure& f) {
     case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH:
       return MissingPortHint(f.port);
+    case ERROR_INVALID_FUNCTION:  // it opened, but takes no serial settings
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_SUPPORTED:
+      return f.device + " takes no serial line settings: it is no serial port, or its driver lacks them";
     default:
       return "";
   }

@@ -366,9 +366,11 @@ class Suite:
              [b": File not found (2)", b"COM ports here: COM1, COM2, COM3, COM4",
               b"map one with VK_COM1=\\\\.\\COM"]),
             ("a URL without a port", "rfc2217://127.0.0.1", [b"the URL must read rfc2217://HOST:PORT"]),
+            ("a folder", "./sub", [b"./sub: Access denied (5)", b"./sub is not a serial port (it is a folder)"]),
         ]
         for title, device, says in cases:
-            linux, windows, _, _ = self.pair("open-failure", "vkstart", ["PROG"], {1: device}, with_stderr=True)
+            linux, windows, _, _ = self.pair("open-failure", "vkstart", ["PROG"], {1: device}, with_stderr=True,
+                                             files=[(None, "sub")])
             compare(f"open of {title}: standard output", linux, windows, without_error_codes)
             err = windows[2]
             report(f"open of {title}: the system's text and the hint on standard error",
