@@ -88,6 +88,22 @@ std::string Environment(const wchar_t* name) {
   }
 }
 
+// True when `dir` is, or lies in, a folder of installed programs (Program
+// Files, and its 32-bit twin): a program there is shared by every user.
+bool InProgramsFolder(const std::string& dir) {
+  const std::wstring path = Wide(dir);
+  for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+    std::wstring root = Wide(Environment(name));
+    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    if (root.empty() || path.size() < root.size()) continue;
+    const bool ends = path.size() == root.size() || path[root.size()] == L'\\' || path[root.size()] == L'/';
+    if (ends && CompareStringOrdinal(path.c_str(), static_cast<int>(root.size()), root.c_str(),
+                                     static_cast<int>(root.size()), TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool IsDirSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
@@ -179,13 +195,16 @@ FILE* OpenRegularFile(const std::string& path, const char* mode) {
   return IsRegularFile(path) ? std::fopen(path.c_str(), mode) : nullptr;
 }
 
-// An installed program (its folder not writable, as Program Files for an
-// ordinary user) keeps its settings in %APPDATA%\vktools\, unless a settings
-// file it may write already lies beside it. The two variables of the POSIX
-// rule are not looked at.
+// A settings file the program may write beside it is used. Else the file
+// lies beside the program when its folder takes new files and is no folder
+// of installed programs; an installed program (in Program Files, which an
+// ordinary user cannot write, and which an administrator's runs would fill
+// for everyone) keeps each user's settings in %APPDATA%\vktools\. The two
+// variables of the POSIX rule are not looked at.
 std::string ChooseSettingsPath(const std::string& beside, const char*, const char*) {
-  if (DirectoryTakesFiles(DirectoryOf(beside))) return beside;
   if (LookAt(beside).regular && FileTakesWrites(beside)) return beside;
+  const std::string dir = DirectoryOf(beside);
+  if (!InProgramsFolder(dir) && DirectoryTakesFiles(dir)) return beside;
   const std::string appdata = Environment(L"APPDATA");
   if (appdata.empty()) return beside;
   size_t base = 0;

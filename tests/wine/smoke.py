@@ -539,10 +539,10 @@ class Suite:
 
     def test_installer(self):
         """The installer (cpack on the Windows build) silently into a prefix of
-        an ordinary user, with the programs on PATH; installed programs,
-        whose folder the user may not write, keep -C and -M in %APPDATA%,
-        unless a settings file the user may write lies beside them; the
-        uninstaller leaves nothing behind."""
+        an ordinary user, with the programs on PATH; installed programs, and
+        programs in a folder the user may not write, keep -C and -M in
+        %APPDATA%, unless a settings file the user may write lies beside
+        them; the uninstaller leaves nothing behind."""
         installers = sorted(f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.exe", f))
         if not report("the installer was built (cpack in the Windows build)", len(installers) == 1,
                       f"found {installers}"):
@@ -570,35 +570,40 @@ class Suite:
                and path.endswith(r";C:\Program Files\vktools\bin"),
                f"rc {rc}, programs {programs}, docs {docs}, Path {path!r}")
 
-        # Run by bare names from elsewhere, the folder closed to the user.
+        # Run by bare names from elsewhere: Program Files is shared by every
+        # user (here the user may even write it), so the settings are each
+        # user's own.
         work = os.path.join(root, "work")
-        os.mkdir(work)
-        os.chown(work, *(2 * [NOBODY if user.as_user else os.getuid()]))
-        os.chmod(bin_dir, 0o555)
+        closed = os.path.join(root, "closed")  # a copy in a folder the user may not write
+        owner = NOBODY if user.as_user else os.getuid()
+        for d in (work, closed):
+            os.mkdir(d)
+            os.chown(d, owner, owner)
         rc, out, err = user.run("vklist", ["-C2", "-I"], work, with_stderr=True)
         named = re.search(rb"vklist: settings file ([^\r\n]*)", err)
         appdata = named.group(1).decode() if named else ""
         report("installed vklist -C2 -I: settings in %APPDATA%\\vktools, named on standard error",
                rc == 2 and re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Roaming\\vktools\\vklist\.SET", appdata)
                is not None and b"Could Not Be Written" not in out, f"rc {rc}, stdout {out!r}, stderr {err!r}")
-        user.run("vkburn", ["-Mf", "-C3", "NOFILE"], work)
+        shutil.copy2(os.path.join(bin_dir, "vkburn.exe"), closed)
+        os.chmod(closed, 0o555)
+        user.run(os.path.join(closed, "vkburn.exe"), ["-Mf", "-C3", "NOFILE"], work)
         rc, out = user.run("vkburn", ["-H"], work)
-        report("installed vkburn remembers -C3 -Mf",
-               rc == 0 and b"Current Settings: PORT = COM3, BAUD = 115200, MODE = f" in out, f"rc {rc}, {out!r}")
+        report("vkburn in a folder closed to the user keeps -C3 -Mf in %APPDATA%, where the installed one reads them",
+               rc == 0 and b"Current Settings: PORT = COM3, BAUD = 115200, MODE = f" in out
+               and os.listdir(closed) == ["vkburn.exe"], f"rc {rc}, {out!r}, in the folder {os.listdir(closed)}")
+        os.chmod(closed, 0o755)
         beside = os.path.join(bin_dir, "vkstart.SET")
-        os.chmod(bin_dir, 0o755)
         with open(beside, "w") as f:
             f.write("PORT=COM4\r\nBAUD=38400\r\n")
         if user.as_user:
             os.chown(beside, NOBODY, NOBODY)
-        os.chmod(bin_dir, 0o555)
         rc, _ = user.run("vkstart", ["-C2", "PROG"], work)
         report("a settings file the user may write beside the installed program keeps precedence",
                rc == 2 and read_bytes(beside) == b"PORT=COM2\r\nBAUD=38400\r\n", f"rc {rc}, {read_bytes(beside)!r}")
         stray = [f for f in os.listdir(bin_dir) if f.upper().endswith(".SET") and f != "vkstart.SET"]
         report("nothing else written beside the installed programs", not stray, f"found {stray}")
 
-        os.chmod(bin_dir, 0o755)
         rc, _ = user.run(os.path.join(folder, "uninstall.exe"), ["/S"], work)
         deadline = time.monotonic() + 30  # the uninstaller goes on from a copy of itself
         while os.path.exists(folder) and time.monotonic() < deadline:
