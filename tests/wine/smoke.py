@@ -651,7 +651,9 @@ class Suite:
         sim.stop()
         os.close(master)
         report("key press on the console ends the wait for CTS: exit 2 within 10 s, only the wait's stars on "
-               "standard output", pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b"",
+               "standard output, on standard error that the key ended it",
+               pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b""
+               and b"a key press ended the wait" in err,
                f"pressed {pressed is not None}, rc {rc}, stdout {out!r}, stderr {err!r}")
 
     def test_com_port(self):
