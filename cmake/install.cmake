@@ -2,8 +2,13 @@
 #   cmake --install BUILD --prefix P   programs to P/bin, man pages to
 #                                      P/share/man/man1, bash completion to
 #                                      P/share/bash-completion/completions,
-#                                      README.md to P/share/doc/vktools
+#                                      README.md, copyright and changelog.gz
+#                                      to P/share/doc/vktools
 #   cpack -G DEB (in BUILD)            vktools_VERSION_ARCH.deb, prefix /usr
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows/install.cmake)
+  return()
+endif()
 include(GNUInstallDirs)
 
 set(VK_INSTALLED_PROGRAMS ${VK_BUILT_TOOLS} vksim vkports)
@@ -44,9 +49,25 @@ endforeach()
 
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The Debian package.
-set(VK_PACKAGE_MAINTAINER "vktools developers <dev@vk.local>" CACHE STRING
+# The package's copyright file and changelog (Debian's places for them; the
+# changelog gzipped as the man pages are).
+set(VK_PACKAGE_MAINTAINER "vktools developers <vktools@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
+configure_file(${CMAKE_SOURCE_DIR}/docs/debian/copyright.in ${CMAKE_BINARY_DIR}/debian/copyright @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/docs/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(VK_GZIP)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    COMMAND ${VK_GZIP} -9 -n -c ${CMAKE_BINARY_DIR}/debian/changelog > ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog
+    VERBATIM)
+  add_custom_target(vk_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+else()
+  install(FILES ${CMAKE_BINARY_DIR}/debian/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vktools)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

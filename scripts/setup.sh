@@ -53,6 +53,7 @@ vk_need_test_tools() {
   vk_check libclang-rt-14-dev "ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a"
   vk_check srecord "command -v srec_cat"
   vk_check dpkg-dev "command -v dpkg-shlibdeps"
+  vk_check_lean lintian "command -v lintian"
   # In /usr/sbin, which a user's PATH may lack.
   vk_check ser2net "command -v ser2net || test -x /usr/sbin/ser2net"
 }
@@ -70,6 +71,12 @@ vk_need_usb_lane_tools() {
 
 vk_need_windows_build_tools() {
   vk_check_lean g++-mingw-w64-x86-64-posix "command -v x86_64-w64-mingw32-g++-posix"
+  vk_check groff-base "command -v groff"  # the man pages as text in the Windows packages
+}
+
+# cpack on the Windows build: the installer with NSIS.
+vk_need_windows_package_tools() {
+  vk_check_lean nsis "command -v makensis"
 }
 
 # Wine runs the Windows build's smoke tests; its 64-bit part alone runs

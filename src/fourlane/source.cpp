@@ -1,11 +1,11 @@
 #include "fourlane/source.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "frame/cmdline.h"
@@ -53,13 +53,12 @@ std::string LaneFileName(const SourceName& name, int lane) {
 }
 
 std::string CannotOpenReason(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) return "there is no such file";
-  if (ec) return ec.message();
-  if (status.type() == fs::file_type::directory) return "it is a directory";
-  if (status.type() != fs::file_type::regular) return "it is not a regular file (a FIFO, socket or device)";
+  // stat, as the names pass to the system as they are (std::filesystem
+  // would convert them on Windows, and lose names outside ASCII).
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errno == ENOENT ? "there is no such file" : std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file (a FIFO, socket or device)";
   errno = 0;
   if (FILE* file = std::fopen(path.c_str(), "rb")) {
     std::fclose(file);

@@ -4,7 +4,7 @@
 //   -C<n>  port (1..4, else 1); sets the settings-changed flag even when no
 //          number follows (the port then keeps its value)
 //   -M<c>  download mode (flash loader only); sets the flag
-//   -H     usage (and --help); -I info flag (not saved). Any other letter
+//   -H     usage (and --help, and /? as on Windows); -I info flag (not saved). Any other letter
 //          and "-" alone are ignored. (--version is answered before the
 //          scan.)
 // "?..." asks for the usage. Anything else is a name, taken by the

@@ -18,7 +18,21 @@ char DirSeparator();
 char PathListSeparator();
 std::string_view ExeSuffix();
 
-// What stands at a path, a link not followed (Windows: followed).
+// The program's own file, where the settings rule starts: on Windows the
+// system's name for the running executable, however it was typed; elsewhere
+// `argv0` as given.
+std::string OwnProgramPath(std::string_view argv0);
+
+// Makes the directory `dir` and those above it that are missing; false
+// when it is not there afterwards.
+bool MakeDirectories(const std::string& dir);
+
+// The system's code for why the last of these operations failed (errno on
+// POSIX systems, GetLastError on Windows), for the system's words on it.
+int LastFileError();
+
+// What stands at a path, a link not followed (on Windows a reparse point:
+// a symbolic link or a junction).
 struct Place {
   bool exists = false;
   bool link = false;     // a symbolic link

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -15,6 +16,16 @@ bool IsDirSeparator(char c) { return c == '/'; }
 char DirSeparator() { return '/'; }
 char PathListSeparator() { return ':'; }
 std::string_view ExeSuffix() { return ""; }
+
+std::string OwnProgramPath(std::string_view argv0) { return std::string(argv0); }
+
+bool MakeDirectories(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return std::filesystem::is_directory(dir, ec);
+}
+
+int LastFileError() { return errno; }
 
 Place LookAt(const std::string& path) {
   struct stat st {};

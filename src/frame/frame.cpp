@@ -17,8 +17,10 @@
 #include "frame/messages.h"
 #include "link/clock.h"
 #include "link/connect.h"
+#include "link/console.h"
 #include "link/diagnose.h"
 #include "link/interrupt.h"
+#include "link/port_names.h"
 
 namespace vk::frame {
 namespace {
@@ -159,13 +161,24 @@ void PrintUsage(const Frame& frame) {
     std::printf("Current Settings: PORT = COM%d, BAUD = %d, MODE = %c\n\n", s.port, s.baud, s.mode);
   else if (traits.usage == UsageKind::RamLoader)
     std::printf("Current Settings: PORT = COM%d, BAUD = %d\n\n", s.port, s.baud);
+  // What a port number opens, beside the text scripts know.
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "%s: -C<n> opens the device or URL in VK_COM<n> when it is set, such as VK_COM1=%s or "
+               "VK_COM1=rfc2217://HOST:PORT, else %s .. %s; vkports lists the serial ports\n",
+               frame.program.c_str(), link::ExampleDeviceName().c_str(), link::DefaultDeviceName(1).c_str(),
+               link::DefaultDeviceName(4).c_str());
   EndRun(kExitUsage, Leave::Direct);
 }
 
 void RewriteSettings(const Frame& frame) {
   if (!frame.settings_changed) return;
-  if (!WriteSettingsFile(frame.settings_path, frame.settings, frame.traits->has_mode))
-    std::printf("\nSettings File %s Could Not Be Written\n", frame.settings_path.c_str());
+  std::string why;
+  if (WriteSettingsFile(frame.settings_path, frame.settings, frame.traits->has_mode, &why)) return;
+  std::printf("\nSettings File %s Could Not Be Written\n", frame.settings_path.c_str());
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: settings file %s cannot be written: %s\n", frame.program.c_str(),
+               frame.settings_path.c_str(), why.c_str());
 }
 
 void StartFrame(Frame& frame, int argc, char** argv) {
@@ -180,7 +193,7 @@ void StartFrame(Frame& frame, int argc, char** argv) {
 
   const char* path_env = std::getenv("PATH");
   frame.settings_path =
-      ChooseSettingsPath(SettingsPath(argc > 0 ? argv[0] : traits.name, path_env ? path_env : "",
+      ChooseSettingsPath(SettingsPath(OwnProgramPath(argc > 0 ? argv[0] : traits.name), path_env ? path_env : "",
                                       CurrentDirectory(), ExeSuffix()),
                          std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   ReadSettings(frame);
@@ -260,6 +273,7 @@ int RunTool(Tool tool, int argc, char** argv, ToolBody body) {
 }
 
 int RunTool(Frame& frame, int argc, char** argv, ToolBody body) {
+  link::ConsoleShowsOurText();
   link::WatchInterrupts();
   link::RunEnd end;
   try {

@@ -6,11 +6,12 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
+#include <utility>
 
 #include "frame/files.h"
-#include "wire/letter_case.h"
+#include "link/diagnose.h"
 #include "link/port_names.h"
+#include "wire/letter_case.h"
 
 namespace vk::frame {
 namespace {
@@ -206,23 +207,30 @@ bool WriteText(FILE* file, const std::string& text) {
 // new one, never half of one, and a link standing there is replaced, never
 // written through. Only where the directory takes no new file is a plain
 // file of our own (no link, one name) written in place.
-bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode) {
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode, std::string* why) {
+  const auto failed = [why](std::string reason) {
+    if (why) *why = std::move(reason);
+    return false;
+  };
   const std::string text = FormatSettings(settings, has_mode);
   const Place place = LookAt(path);
-  if (place.exists && !place.link && !place.regular) return false;  // a directory, a FIFO, a device
+  if (place.exists && !place.link && !place.regular) return failed("a directory or a device stands in its place");
   // The user's configuration directory may not exist yet.
-  if (const size_t slash = path.rfind('/'); !place.exists && slash != std::string::npos && slash > 0) {
-    std::error_code ec;
-    std::filesystem::create_directories(path.substr(0, slash), ec);
-  }
+  size_t base = 0;
+  for (size_t i = 0; i < path.size(); ++i)
+    if (IsDirSeparator(path[i])) base = i;
+  if (!place.exists && base > 0) MakeDirectories(path.substr(0, base));
   std::string temp;
   if (FILE* file = CreateBeside(path, place, temp)) {
     if (WriteText(file, text) && RenameOver(temp, path)) return true;
+    const int code = LastFileError();
     std::remove(temp.c_str());
-    return false;
+    return failed(link::SystemText(code));
   }
-  if (!place.exists || place.link || place.shared) return false;
-  return WriteText(OpenInPlace(path), text);
+  const int code = LastFileError();
+  if (!place.exists || place.link || place.shared) return failed(link::SystemText(code));
+  if (WriteText(OpenInPlace(path), text)) return true;
+  return failed(link::SystemText(LastFileError()));
 }
 
 }  // namespace vk::frame

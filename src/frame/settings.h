@@ -60,8 +60,9 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
 // directory takes new files and is no system directory (the install
 // prefix's bin, /usr/bin, /usr/local/bin: shared by every user, root
 // too); else $XDG_CONFIG_HOME/vktools/ with the same file name
-// (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows, and
-// with neither variable set, always `beside`. (Each platform's own:
+// (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows the
+// folder is %APPDATA%\vktools\ (the two variables are not looked at there).
+// With no such variable set, `beside`. (Each platform's own:
 // files_posix.cpp, files_win32.cpp.)
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
@@ -75,7 +76,9 @@ FILE* OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the file; false when it cannot be opened.
 bool ReadSettingsText(const std::string& path, std::string& text);
-// Writes the file anew; false when it cannot be written.
-bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode);
+// Writes the file anew; false when it cannot be written, with the reason in
+// `why` (the system's words) when given.
+bool WriteSettingsFile(const std::string& path, const Settings& settings, bool has_mode,
+                       std::string* why = nullptr);
 
 }  // namespace vk::frame

@@ -22,4 +22,9 @@ bool ConsoleKeyPressed();
 // interrupt, which ends the process without unwinding).
 void ConsoleGiveBack();
 
+// Text written to a console shows as written: on Windows the console shows
+// the process's code page (UTF-8, by the manifest) until the process ends,
+// when its own is put back. Elsewhere nothing needs doing.
+void ConsoleShowsOurText();
+
 }  // namespace vk::link

@@ -107,6 +107,8 @@ void ConsoleEnd() {
 
 void ConsoleGiveBack() { Restore(); }
 
+void ConsoleShowsOurText() {}
+
 bool ConsoleKeyPressed() {
   if (g_terminal.fd < 0 || !Foreground()) return false;
   Apply();  // brought to the foreground since the last look

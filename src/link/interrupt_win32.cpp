@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "link/console.h"
 #include "link/interrupt.h"
 
 namespace vk::link {
@@ -27,6 +28,7 @@ void WatchInterrupts() { SetConsoleCtrlHandler(OnControl, TRUE); }
 int Interruption() { return static_cast<int>(g_signal); }
 
 void EndBySignal(int) {
+  ConsoleGiveBack();  // the console's code page: no exit handler runs after this
   // What a process ended by Ctrl-C reports to its parent.
   ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }

@@ -12,6 +12,8 @@ int NormalisePortNumber(int port);
 // The platform's own device for COMn (n 1..4): /dev/ttyS(n-1) on POSIX
 // systems, COMn on Windows (defined beside each platform's port backend).
 std::string DefaultDeviceName(int n);
+// A device of the kind a user maps a port to (a USB adapter), for the usage.
+std::string ExampleDeviceName();
 
 // The device for COMn: the value of VK_COMn when set and not empty, else
 // the platform's default device for that port.

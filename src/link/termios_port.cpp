@@ -240,4 +240,6 @@ std::unique_ptr<PortBackend> OpenLocalPort(const std::string& name, int& error) 
 
 std::string DefaultDeviceName(int n) { return "/dev/ttyS" + std::to_string(n - 1); }
 
+std::string ExampleDeviceName() { return "/dev/ttyUSB0"; }
+
 }  // namespace vk::link

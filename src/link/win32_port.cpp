@@ -169,4 +169,7 @@ std::unique_ptr<PortBackend> OpenLocalPort(const std::string& name, int& error) 
 
 std::string DefaultDeviceName(int n) { return "COM" + std::to_string(n); }
 
+// Ports above COM9 open only under their device name.
+std::string ExampleDeviceName() { return "\\\\.\\COM12"; }
+
 }  // namespace vk::link

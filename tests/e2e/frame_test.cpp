@@ -41,12 +41,15 @@ struct Rig {
 };
 
 TEST(FrameUsage, UsageTextExitsZeroAndWritesNothing) {
-  for (const char* ask : {"-h", "-H", "?", "?anything"}) {
+  for (const char* ask : {"-h", "-H", "?", "?anything", "/?"}) {
     Rig rig;
     const RunResult r = rig.Run({"-C2", ask, "-C3"});
     EXPECT_EQ(r.out, kStartUsage) << ask;
     EXPECT_EQ(r.exit_code, 0) << ask;
     EXPECT_FALSE(FileExists(rig.settings)) << ask;
+    // How ports are mapped, on standard error only.
+    EXPECT_NE(r.err.find("VK_COM<n>"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("VK_COM1=rfc2217://HOST:PORT, else /dev/ttyS0 .. /dev/ttyS3"), std::string::npos) << r.err;
   }
 }
 
@@ -125,6 +128,8 @@ TEST(FrameSettings, UnwritableSettingsFileIsReportedAndTheRunGoesOn) {
   const std::string warn = "\nSettings File " + rig.settings + " Could Not Be Written\n";
   EXPECT_EQ(r.out, warn + warn + "\nPROG Started On Target.\n");
   EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("vkstart: settings file " + rig.settings + " cannot be written: a directory"), std::string::npos)
+      << r.err;
 }
 
 // The loader prints its banner first in every run, but not for --version.

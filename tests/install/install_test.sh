@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, checks the files and runs
-# installed programs; then builds the Debian package with cpack and checks
-# its contents (skipped when dpkg-deb is absent).
+# installed programs; then builds the Debian package with cpack, checks its
+# contents (skipped when dpkg-deb is absent) and has lintian check it.
 #   install_test.sh BUILD_DIR VERSION PROGRAM...
 # CMAKE and CPACK name the cmake and cpack commands.
 set -euo pipefail
@@ -20,7 +20,11 @@ for name in "${programs[@]}"; do
   [ -f "$p/share/man/man1/$name.1.gz" ] || [ -f "$p/share/man/man1/$name.1" ] || fail "man page $name.1 missing"
   [ -f "$p/share/bash-completion/completions/$name" ] || fail "completion for $name missing"
 done
-[ -f "$p/share/doc/vktools/README.md" ] || fail "README.md missing"
+for doc in README.md copyright changelog.gz; do
+  [ -f "$p/share/doc/vktools/$doc" ] || fail "$doc missing"
+done
+zcat "$p/share/doc/vktools/changelog.gz" | head -1 | grep -qx "vktools ($version) unstable; urgency=medium" \
+  || fail "the changelog's first entry is not for $version"
 bash -c '. "$1"; complete -p vkburn vksim vkports' _ "$p/share/bash-completion/completions/vkburn" >/dev/null \
   || fail "the completion file does not define the completions"
 
@@ -88,4 +92,15 @@ done
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 [ -n "$depends" ] || fail "package has no Depends (is dpkg-shlibdeps, package dpkg-dev, installed?)"
 [ "$(dpkg-deb -f "${debs[0]}" Section)" = devel ] || fail "package section"
+for doc in copyright changelog.gz; do
+  grep -q " \./usr/share/doc/vktools/$doc\$" <<<"$contents" || fail "package lacks /usr/share/doc/vktools/$doc"
+done
 echo "package ${debs[0]##*/}: Depends: $depends"
+# Debian's own checks: no errors (the warnings and notes it gives are named
+# in the README's install section).
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "${debs[0]}" >"$tmp/lintian.log" 2>&1 || { cat "$tmp/lintian.log"; fail "lintian"; }
+  echo "lintian: no errors"
+else
+  echo "skipping lintian: not installed"
+fi

@@ -69,17 +69,20 @@ def vksim(bin_dir, options, cwd=None):
     return Peer([os.path.join(bin_dir, "vksim")] + list(options), cwd)
 
 
-def run_bounded(argv, cwd, env, stdin_data=b"", timeout=60):
-    """(exit code, stdout) of a program run in a session of its own; a run
-    past its time is killed with its group and has the exit code None."""
+def run_bounded(argv, cwd, env, stdin_data=b"", timeout=60, with_stderr=False):
+    """(exit code, stdout), with `with_stderr` (exit code, stdout, stderr),
+    of a program run in a session of its own; a run past its time is killed
+    with its group and has the exit code None."""
     proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+                            stderr=subprocess.PIPE if with_stderr else subprocess.DEVNULL, start_new_session=True)
     try:
-        out, _ = proc.communicate(stdin_data, timeout=timeout)
-        return proc.returncode, out
+        out, err = proc.communicate(stdin_data, timeout=timeout)
+        rc = proc.returncode
     except subprocess.TimeoutExpired:
         os.killpg(proc.pid, signal.SIGKILL)
-        return None, proc.communicate()[0]
+        out, err = proc.communicate()
+        rc = None
+    return (rc, out, err or b"") if with_stderr else (rc, out)
 
 
 def trace_lines(path):

@@ -113,6 +113,45 @@ TEST(Devices, ReportHintsAtTheGroupWhenADeviceIsClosedToTheUser) {
             std::string::npos);
 }
 
+// Windows: the ids the device manager gives, and the report of the ports it
+// and the registry list (built from ports as the system would list them).
+TEST(WindowsPorts, ReadsTheIdsAndReportsWhatTheSystemLists) {
+  const std::vector<std::array<std::string, 3>> ids = {
+      // instance id, USB id, serial
+      {"USB\\VID_10C4&PID_EA60\\0001", "10c4:ea60", "0001"},
+      {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "0403:6001", "A50285BIA"},
+      {"USB\\VID_1A86&PID_7523\\5&2A4B3C&0&2", "1a86:7523", ""},  // made up by the system
+      {"ACPI\\PNP0501\\1", "", ""},
+      {"usb\\vid_067b&pid_23a3", "067b:23a3", ""}};
+  for (const auto& [instance, usb, serial] : ids) {
+    EXPECT_EQ(UsbIdFrom(instance), usb) << instance;
+    EXPECT_EQ(UsbIdFrom(instance).empty() ? "" : UsbSerialFrom(instance), serial) << instance;
+  }
+  EXPECT_TRUE(PortNameBefore("COM2", "COM10"));
+  EXPECT_FALSE(PortNameBefore("COM10", "COM9"));
+
+  MachinePort usb{"COM12", "\\Device\\VCP0", "USB Serial Port (COM12)", "FTDIBUS\\COMPORT&VID_0403&PID_6001",
+                  "0403:6001", "A50285BIA", true, true, "ready"};
+  MachinePort off{"COM3", "", "Communications Port (COM3)", "ACPI\\PNP0501", "", "", true, false, "disabled"};
+  MachinePort bare;
+  bare.name = "COM1";
+  bare.device = "\\Device\\Serial0";
+  const std::vector<MachinePort> machine{bare, off, usb};
+  const auto coms = MappedPorts({"\\\\.\\com12", "COM3", "rfc2217://host:2217", "COM7"}, machine);
+  EXPECT_EQ(coms[0].real, "COM12");
+  EXPECT_TRUE(coms[1].exists);
+  EXPECT_TRUE(coms[2].url);
+  EXPECT_FALSE(coms[3].exists);
+  const std::string text = PortsReport(coms, machine);
+  for (const std::string& line :
+       {std::string("  COM1  \\\\.\\com12            VK_COM1, COM12 ready: its driver is started"),
+        std::string("  COM2  COM3                 VK_COM2, COM3 disabled in the device manager: it does not open\n"),
+        std::string("  COM4  COM7                 VK_COM4, not a COM port of this machine\n"),
+        std::string("  COM1\n    driver   \\Device\\Serial0\n    state    listed by the system"),
+        std::string("    usb      0403:6001, serial A50285BIA\n"), std::string("    map      VK_COM1=\\\\.\\COM12\n")})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 }  // namespace
 
 // The -I check names the latency timer only when it costs time, with the

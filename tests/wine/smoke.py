@@ -34,11 +34,13 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import termios
 import time
+import zipfile
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -48,6 +50,7 @@ RUN_TIMEOUT = 60  # seconds, any single program run
 SIM_TIMEOUT = 30  # seconds, the simulator's own idle limit
 UNREACHABLE = "rfc2217://127.0.0.1:1"
 ALL_PORTS = (1, 2, 3, 4)
+NOBODY = 65534  # the ordinary user an installed program is tried as
 # Error codes for the same failure on the two systems.
 ECONNREFUSED = 111
 WSAECONNREFUSED = 10061
@@ -77,8 +80,8 @@ def without_timing(out):
 
 def compare(name, linux, windows, normalise=lambda b: b):
     """Linux and Windows results (rc, stdout) must be the same."""
-    lrc, lout = linux
-    wrc, wout = windows
+    lrc, lout = linux[:2]
+    wrc, wout = windows[:2]
     lout, wout = normalise(lout), normalise(windows_text(wout))
     if lrc != wrc:
         report(name, False, f"exit code linux {lrc}, windows {wrc}; windows output {wout!r}")
@@ -88,14 +91,16 @@ def compare(name, linux, windows, normalise=lambda b: b):
         report(name, True)
 
 
-def run_bounded(argv, cwd, env, stdin_data=b""):
-    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT)
+def run_bounded(argv, cwd, env, stdin_data=b"", with_stderr=False):
+    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT, with_stderr)
 
 
 class Wine:
-    """A private Wine prefix with a persistent wineserver of its own."""
+    """A private Wine prefix with a persistent wineserver of its own; with
+    `ordinary`, of an ordinary user's (run as nobody when the suite runs as
+    root, who may write anywhere), in `root`, which becomes that user's."""
 
-    def __init__(self, root):
+    def __init__(self, root, ordinary=False):
         self.prefix = os.path.join(root, "prefix")
         self.base = dict(os.environ)
         for key in list(self.base):
@@ -104,6 +109,13 @@ class Wine:
         self.base.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.base.setdefault("HOME", root)  # Wine will not start without one
         self.placeholders = {n: os.path.join(root, f"no-port-com{n}") for n in ALL_PORTS}
+        self.as_user = []
+        if ordinary and os.geteuid() == 0:
+            self.as_user = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--"]
+            self.base["HOME"] = root
+            os.chown(root, NOBODY, NOBODY)
+            parent = os.path.dirname(root)  # the suite's work directory: passable
+            os.chmod(parent, os.stat(parent).st_mode | 0o111)
 
     def env(self, ports=None, extra=None):
         """The environment of one run. `ports` maps a port number to the value
@@ -119,7 +131,7 @@ class Wine:
         return env
 
     def _quiet(self, argv, timeout):
-        return subprocess.run(argv, env=self.base, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        return subprocess.run(self.as_user + argv, env=self.base, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True).returncode
 
     def link(self, n):
@@ -166,8 +178,15 @@ class Wine:
         except subprocess.TimeoutExpired:
             pass
 
-    def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None):
-        return run_bounded(["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data)
+    def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None, with_stderr=False):
+        return run_bounded(self.as_user + ["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data,
+                           with_stderr)
+
+    def registry(self, key, value):
+        """A value in the prefix's registry as `reg query` shows it; "" when absent."""
+        rc, out = run_bounded(self.as_user + ["wine", "reg", "query", key, "/v", value], None, self.base)
+        m = re.search(rb"^\s+" + re.escape(value.encode()) + rb"\s+REG_\w+\s+(.*?)\r?$", out, re.M)
+        return m.group(1).decode() if rc == 0 and m else ""
 
 
 def linux_env(ports=None):
@@ -178,8 +197,8 @@ def linux_env(ports=None):
     return env
 
 
-def run_linux(exe, args, cwd, ports=None, stdin_data=b""):
-    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data)
+def run_linux(exe, args, cwd, ports=None, stdin_data=b"", with_stderr=False):
+    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data, with_stderr)
 
 
 def start_sim(vksim, workdir, options):
@@ -200,6 +219,7 @@ def wire(trace):
 class Suite:
     def __init__(self, linux_bin, windows_build, samples, work):
         self.linux_bin = linux_bin
+        self.windows_build = windows_build
         self.win_bin = os.path.join(windows_build, "bin")
         self.win_testbin = os.path.join(windows_build, "testbin")
         self.samples = samples
@@ -230,16 +250,15 @@ class Suite:
         shutil.copy2(os.path.join(self.win_bin, program + ".exe"), wexe)
         return lexe, wexe
 
-    def pair(self, name, program, args, ports=None, stdin_data=b"", files=()):
+    def pair(self, name, program, args, ports=None, stdin_data=b"", files=(), with_stderr=False):
         """Runs `program args` from each build in a fresh directory of its
         own; returns the two results and the two directories."""
         ldir, wdir = self.fresh_dir(name + "-linux"), self.fresh_dir(name + "-windows")
-        for f in files:
-            shutil.copy2(f, ldir)
-            shutil.copy2(f, wdir)
+        for d in (ldir, wdir):
+            place_files(files, d)
         lexe, wexe = self.copy_pair(program, ldir, wdir)
-        linux = run_linux(lexe, args, ldir, ports, stdin_data)
-        windows = self.wine.run(wexe, args, wdir, ports, stdin_data)
+        linux = run_linux(lexe, args, ldir, ports, stdin_data, with_stderr)
+        windows = self.wine.run(wexe, args, wdir, ports, stdin_data, with_stderr=with_stderr)
         return linux, windows, ldir, wdir
 
     # --- the checks -------------------------------------------------------
@@ -250,8 +269,8 @@ class Suite:
                f"programs {names}, linux {lin}, windows {win}")
         return sorted(set(win) & set(lin))
 
-    def test_usage(self, programs):
-        for program in programs:
+    def test_usage(self):
+        for program in self.common:
             for flag in ("-h", "?"):
                 linux, windows, _, _ = self.pair(f"usage-{program}", program, [flag])
                 if linux[0] != 0:
@@ -303,29 +322,86 @@ class Suite:
         report("settings: full path ending in .exe", rc == 2 and content == b"PORT=COM1\r\nBAUD=115200\r\n",
                f"rc {rc}, file {content!r}")
 
-    def test_unreachable_server(self):
-        linux, windows, _, _ = self.pair("refused", "vkstart", ["PROG"])
-        compare("open of an rfc2217 URL where nothing listens", linux, windows, without_error_codes)
-        codes = (error_codes(linux[1]), error_codes(windows_text(windows[1])))
-        report("open error codes: ECONNREFUSED on linux, WSAECONNREFUSED on windows",
-               codes == ([ECONNREFUSED], [WSAECONNREFUSED]), f"codes {codes}")
+        # Typed with its extension in capitals, from elsewhere: the system
+        # names the program, so the file stays beside it; -I names it on
+        # standard error.
+        rc, _, err = self.wine.run("VKSTART.EXE", ["-C3", "-I", "PROG"], elsewhere, with_stderr=True,
+                                   extra_env={"WINEPATH": windows_home})
+        files = sorted(f for f in os.listdir(home) if f.upper().endswith(".SET"))
+        content = read_bytes(os.path.join(home, files[0])) if len(files) == 1 else None
+        named = re.search(rb"vkstart: settings file ([^\r\n]*)", err)
+        report("settings: VKSTART.EXE typed with its extension: the file beside the program, named on standard "
+               "error by -I", rc == 2 and content == b"PORT=COM3\r\nBAUD=115200\r\n" and named is not None
+               and named.group(1).upper() == (windows_home + "\\VKSTART.SET").upper().encode()
+               and not [f for f in os.listdir(elsewhere) if f.upper().endswith(".SET")],
+               f"rc {rc}, files {files}, file {content!r}, stderr {err!r}")
+
+        # A settings file that cannot be written (a folder in its place):
+        # standard output as ever, the reason on standard error.
+        for side in ("linux", "windows"):
+            d = self.fresh_dir(f"settings-unwritable-{side}")
+            os.mkdir(os.path.join(d, "vkstart.SET"))
+            if side == "linux":
+                shutil.copy2(os.path.join(self.linux_bin, "vkstart"), d)
+                rc, out, err = run_linux(os.path.join(d, "vkstart"), ["-C2", "PROG"], d, with_stderr=True)
+                path = os.path.join(d, "vkstart.SET").encode()
+            else:
+                shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
+                rc, out, err = self.wine.run(os.path.join(d, "vkstart.exe"), ["-C2", "PROG"], d, with_stderr=True)
+                out, path = windows_text(out), ("Z:" + d.replace("/", "\\") + "\\vkstart.SET").encode()
+            report(f"settings: {side}: a folder in the settings file's place: the message on standard output, "
+                   "the reason on standard error",
+                   rc == 2 and out.startswith(b"\nSettings File " + path + b" Could Not Be Written\n\nOpen Of ")
+                   and b"vkstart: settings file " + path + b" cannot be written: a directory" in err,
+                   f"rc {rc}, stdout {out!r}, stderr {err!r}")
+
+    def test_open_failures(self):
+        """A failed open: standard output as on Linux, the system's text and
+        the likely fix on standard error."""
+        cases = [
+            # title, VK_COM1, Windows standard error holds
+            ("an rfc2217 URL where nothing listens", UNREACHABLE,
+             [b": Connection refused (10061)", b"nothing listens there: is the serial server running"]),
+            ("a COM port that is not there", r"\\.\COM29",
+             [b": File not found (2)", b"COM ports here: COM1, COM2, COM3, COM4",
+              b"map one with VK_COM1=\\\\.\\COM"]),
+            ("a URL without a port", "rfc2217://127.0.0.1", [b"the URL must read rfc2217://HOST:PORT"]),
+            ("a folder", "./sub", [b"./sub: Access denied (5)", b"./sub is not a serial port (it is a folder)"]),
+        ]
+        for title, device, says in cases:
+            linux, windows, _, _ = self.pair("open-failure", "vkstart", ["PROG"], {1: device}, with_stderr=True,
+                                             files=[(None, "sub")])
+            compare(f"open of {title}: standard output", linux, windows, without_error_codes)
+            err = windows[2]
+            report(f"open of {title}: the system's text and the hint on standard error",
+                   all(part in err for part in says), f"stderr {err!r}")
+            if device == UNREACHABLE:
+                codes = (error_codes(linux[1]), error_codes(windows_text(windows[1])))
+                report("open error codes: ECONNREFUSED on linux, WSAECONNREFUSED on windows",
+                       codes == ([ECONNREFUSED], [WSAECONNREFUSED]), f"codes {codes}")
 
     def test_local_phase(self):
         loaders = [p for p in ("vkburn", "vkram") if p in self.common]
         lanes = [os.path.join(self.samples, "blink", f"BLINK.X{i}") for i in range(4)]
+        cyrillic = [(lane, "миг.X" + lane[-1]) for lane in lanes[:3]] + [(None, "миг.X3")]
         cases = [
-            ("no lane files", ["NOFILE"], []),
-            ("extension refused", ["blink.x0"], lanes),
-            ("name too long", ["N" * 257], []),
-            ("fourth lane missing", ["BLINK"], lanes[:3]),
+            # title, arguments, files (a source, or (source, name); no source: a folder), standard error holds
+            ("no lane files", ["NOFILE"], [], ": there is no such file"),
+            ("extension refused", ["blink.x0"], lanes, ""),
+            ("name too long", ["N" * 257], [], ""),
+            ("fourth lane missing", ["BLINK"], lanes[:3], "BLINK.X3: there is no such file"),
+            ("a Cyrillic lane that is a folder", ["миг"], cyrillic, "миг.X3: it is a directory"),
         ]
         for loader in loaders:
-            for title, args, files in cases:
-                linux, windows, _, _ = self.pair(f"local-{loader}", loader, args, files=files)
+            for title, args, files, says in cases:
+                linux, windows, _, _ = self.pair(f"local-{loader}", loader, args, files=files, with_stderr=True)
                 if linux[0] != 2:
                     report(f"{loader} {title}", False, f"linux exit code {linux[0]}, output {linux[1]!r}")
                     continue
                 compare(f"{loader} {title}", linux, windows)
+                if says:
+                    report(f"{loader} {title}: the reason on standard error", all(
+                        says.encode() in err for err in (linux[2], windows[2])), f"{linux[2]!r}, {windows[2]!r}")
 
     def session_pair(self, name, program, args, sim_options, files=(), stdin_data=b"", flash=None,
                      normalise=without_timing):
@@ -334,8 +410,7 @@ class Suite:
         runs = []
         for side in ("linux", "windows"):
             d = self.fresh_dir(f"{name}-{side}")
-            for f in files:
-                shutil.copy2(f, d)
+            place_files(files, d)
             options = list(sim_options)
             if flash is not None:
                 with open(os.path.join(d, "flash.txt"), "w") as f:
@@ -384,6 +459,18 @@ class Suite:
                 (rc, out), _ = got
                 report(f"vkburn {mode}: download complete", rc == 0 and b"BLINK Started At Address" in out,
                        f"{rc} {out!r}")
+        # Names outside any ANSI code page: a Cyrillic folder holds the
+        # program and Cyrillic lane files; the messages show the names as
+        # typed, and the settings file lies beside the program.
+        cyrillic = [(lane, "миг.X" + lane[-1]) for lane in lanes]
+        got = self.session_pair("папка vkburn миг -Mf against vksim", "vkburn", ["миг", "-Mf"], [],
+                                files=cyrillic, flash="")
+        if got:
+            (rc, out), wdir = got
+            report("vkburn миг in a Cyrillic folder: the lane files opened by their names, settings beside it",
+                   rc == 0 and "Loading File: миг.X3".encode() in out
+                   and read_bytes(os.path.join(wdir, "vkburn.SET")) == b"PORT=COM1\r\nBAUD=115200\r\nMODE=f\r\n",
+                   f"{rc} {out!r}, in the folder {os.listdir(wdir)}")
         if "vkram" in self.common:
             got = self.session_pair("vkram BLINK against vksim", "vkram", ["BLINK"], [], files=lanes)
             if got:
@@ -401,6 +488,173 @@ class Suite:
             if program in self.common:
                 self.session_pair(f"{program} {' '.join(args)} against vksim".replace("  ", " "), program, args,
                                   [], stdin_data=stdin_data, flash=flash)
+
+    def test_vkports(self):
+        """vkports lists every COM port of the prefix, COM1..COM4 with their
+        mappings, and opens none (COM5 and up lead to this machine's own
+        serial devices: Wine maps them itself)."""
+        d = self.fresh_dir("vkports")
+        rc, out, err = self.wine.run(os.path.join(self.win_bin, "vkports.exe"), [], d,
+                                     {1: r"\\.\COM3", 2: UNREACHABLE, 3: None, 4: None}, with_stderr=True)
+        out = windows_text(out)
+        devices = os.path.join(self.wine.prefix, "dosdevices")
+        prefix_ports = sorted((n.upper() for n in os.listdir(devices) if re.fullmatch(r"com\d+", n)),
+                              key=lambda n: int(n[3:]))
+        listed = re.findall(rb"^  (COM\d+)$", out, re.M)
+        report("vkports lists the prefix's COM ports and COM1..COM4 with their mappings",
+               rc == 0 and [n.decode() for n in listed] == prefix_ports
+               and re.search(rb"^  COM1  \\\\\.\\COM3 +VK_COM1, COM3 listed by the system", out, re.M)
+               and re.search(rb"^  COM2  rfc2217://127\.0\.0\.1:1 +VK_COM2, RFC 2217 server", out, re.M)
+               and re.search(rb"^  COM3  COM3 +default, COM3 ", out, re.M) and err == b"",
+               f"rc {rc}, prefix {prefix_ports}, output {out!r}, stderr {err!r}")
+
+    def test_packages(self):
+        """Every program carries its version and its manifest; the zip holds
+        the programs, stripped, README.txt and the man pages as text."""
+        programs = self.common + ["vkports"]
+        cache = read_bytes(os.path.join(self.windows_build, "CMakeCache.txt")) or b""
+        project_version = re.search(rb"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M)
+        project_version = project_version.group(1).decode() if project_version else "?"
+        for program in programs:
+            data = read_bytes(os.path.join(self.win_bin, program + ".exe")) or b""
+            version = re.search(rb"F\0i\0l\0e\0V\0e\0r\0s\0i\0o\0n\0(?:\0\0)+((?:[0-9.]\0)+)", data)
+            version = version.group(1).decode("utf-16-le") if version else None
+            report(f"{program}.exe: version resource ({project_version}) and manifest (UTF-8 code page, as invoker)",
+                   version == project_version and b"<activeCodePage" in data and b'level="asInvoker"' in data,
+                   f"version {version}")
+        zips = [f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.zip", f)]
+        if not report("the zip was built (cpack in the Windows build)", len(zips) == 1, f"found {zips}"):
+            return
+        with zipfile.ZipFile(os.path.join(self.windows_build, zips[0])) as z:
+            top = zips[0][:-4] + "/"
+            names = set(z.namelist())
+            wanted = ({f"{top}bin/{p}.exe" for p in programs} | {f"{top}doc/{p}.txt" for p in programs}
+                      | {top + "README.txt"})
+            unstripped = [p for p in programs if f"{top}bin/{p}.exe" in names
+                          and symbol_table(z.read(f"{top}bin/{p}.exe")) != (0, 0)]
+            page = z.read(f"{top}doc/vkburn.txt") if f"{top}doc/vkburn.txt" in names else b""
+        report("zip: the programs stripped, README.txt, the man pages as text with CR LF line ends",
+               wanted <= names and not unstripped and b"SYNOPSIS\r\n" in page and b"\x08" not in page,
+               f"missing {sorted(wanted - names)}, unstripped {unstripped}")
+
+    def test_installer(self):
+        """The installer (cpack on the Windows build) silently into a prefix of
+        an ordinary user, with the programs on PATH; installed programs, and
+        programs in a folder the user may not write, keep -C and -M in
+        %APPDATA%, unless a settings file the user may write lies beside
+        them; the uninstaller leaves nothing behind."""
+        installers = sorted(f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.exe", f))
+        if not report("the installer was built (cpack in the Windows build)", len(installers) == 1,
+                      f"found {installers}"):
+            return
+        root = self.fresh_dir("installed")
+        user = Wine(root, ordinary=True)
+        shutil.copy2(os.path.join(self.windows_build, installers[0]), root)
+        try:
+            if not report("an ordinary user's prefix, COM1..COM4 mapped to nothing", user.start()):
+                return
+            self.installed(user, root, installers[0])
+        finally:
+            user.stop()
+
+    def installed(self, user, root, installer):
+        folder = os.path.join(user.prefix, "drive_c", "Program Files", "vktools")
+        bin_dir = os.path.join(folder, "bin")
+        rc, _ = user.run(os.path.join(root, installer), ["/S", "/PATH", r"/D=C:\Program Files\vktools"], root)
+        programs = sorted(f for f in os.listdir(bin_dir)) if os.path.isdir(bin_dir) else []
+        docs = sorted(os.listdir(os.path.join(folder, "doc"))) if os.path.isdir(os.path.join(folder, "doc")) else []
+        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        report("silent install into Program Files\\vktools, the programs on PATH",
+               rc == 0 and programs == sorted(p + ".exe" for p in self.common + ["vkports"])
+               and "vkburn.txt" in docs and os.path.isfile(os.path.join(folder, "README.txt"))
+               and path.endswith(r";C:\Program Files\vktools\bin"),
+               f"rc {rc}, programs {programs}, docs {docs}, Path {path!r}")
+
+        # Run by bare names from elsewhere: Program Files is shared by every
+        # user (here the user may even write it), so the settings are each
+        # user's own.
+        work = os.path.join(root, "work")
+        closed = os.path.join(root, "closed")  # a copy in a folder the user may not write
+        owner = NOBODY if user.as_user else os.getuid()
+        for d in (work, closed):
+            os.mkdir(d)
+            os.chown(d, owner, owner)
+        rc, out, err = user.run("vklist", ["-C2", "-I"], work, with_stderr=True)
+        named = re.search(rb"vklist: settings file ([^\r\n]*)", err)
+        appdata = named.group(1).decode() if named else ""
+        report("installed vklist -C2 -I: settings in %APPDATA%\\vktools, named on standard error",
+               rc == 2 and re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Roaming\\vktools\\vklist\.SET", appdata)
+               is not None and b"Could Not Be Written" not in out, f"rc {rc}, stdout {out!r}, stderr {err!r}")
+        shutil.copy2(os.path.join(bin_dir, "vkburn.exe"), closed)
+        os.chmod(closed, 0o555)
+        user.run(os.path.join(closed, "vkburn.exe"), ["-Mf", "-C3", "NOFILE"], work)
+        rc, out = user.run("vkburn", ["-H"], work)
+        report("vkburn in a folder closed to the user keeps -C3 -Mf in %APPDATA%, where the installed one reads them",
+               rc == 0 and b"Current Settings: PORT = COM3, BAUD = 115200, MODE = f" in out
+               and os.listdir(closed) == ["vkburn.exe"], f"rc {rc}, {out!r}, in the folder {os.listdir(closed)}")
+        os.chmod(closed, 0o755)
+        beside = os.path.join(bin_dir, "vkstart.SET")
+        with open(beside, "w") as f:
+            f.write("PORT=COM4\r\nBAUD=38400\r\n")
+        if user.as_user:
+            os.chown(beside, NOBODY, NOBODY)
+        rc, _ = user.run("vkstart", ["-C2", "PROG"], work)
+        report("a settings file the user may write beside the installed program keeps precedence",
+               rc == 2 and read_bytes(beside) == b"PORT=COM2\r\nBAUD=38400\r\n", f"rc {rc}, {read_bytes(beside)!r}")
+        stray = [f for f in os.listdir(bin_dir) if f.upper().endswith(".SET") and f != "vkstart.SET"]
+        report("nothing else written beside the installed programs", not stray, f"found {stray}")
+
+        rc, _ = user.run(os.path.join(folder, "uninstall.exe"), ["/S"], work)
+        deadline = time.monotonic() + 30  # the uninstaller goes on from a copy of itself
+        while os.path.exists(folder) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        entry = user.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vktools", "DisplayName")
+        report("silent uninstall: the folder, the PATH entry and the uninstall entry gone",
+               rc == 0 and not os.path.exists(folder) and path and "vktools" not in path and entry == "",
+               f"rc {rc}, left {os.listdir(folder) if os.path.exists(folder) else []}, Path {path!r}, entry {entry!r}")
+
+    def test_key_press(self):
+        """A key on the console ends the wait for a board that never raises
+        CTS. Wine's console takes its keys from the terminal on standard
+        input; standard output and error stay pipes the suite reads."""
+        d = self.fresh_dir("key-press")
+        shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
+        sim = start_sim(self.sim, d, ["--no-cts"])
+        master, slave = pty.openpty()
+        proc = subprocess.Popen(["wine", os.path.join(d, "vkstart.exe"), "PROG"], cwd=d,
+                                env=self.wine.env({1: sim.url}), stdin=slave, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, start_new_session=True)
+        os.close(slave)
+        out, err, pressed = b"", b"", None
+        streams = {proc.stdout.fileno(): "out", proc.stderr.fileno(): "err", master: "tty"}
+        deadline = time.monotonic() + RUN_TIMEOUT
+        while streams and time.monotonic() < deadline and (pressed is None or time.monotonic() < pressed + 10):
+            for fd in select.select(list(streams), [], [], 0.2)[0]:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    del streams[fd]
+                elif streams[fd] == "out":
+                    out += chunk
+                elif streams[fd] == "err":
+                    err += chunk
+            if pressed is None and b"a key press ends the wait" in err:
+                os.write(master, b"x")
+                pressed = time.monotonic()
+        rc = proc.poll()
+        if rc is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=10)
+        sim.stop()
+        os.close(master)
+        report("key press on the console ends the wait for CTS: exit 2 within 10 s, only the wait's stars on "
+               "standard output, on standard error that the key ended it",
+               pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b""
+               and b"a key press ended the wait" in err,
+               f"pressed {pressed is not None}, rc {rc}, stdout {out!r}, stderr {err!r}")
 
     def test_com_port(self):
         """The Win32 backend on Wine COM ports that are pseudo-terminals."""
@@ -541,8 +795,9 @@ class Suite:
                and not off[2] & termios.CRTSCTS and speed(off) == (termios.B38400, termios.B38400),
                f"on {on}, off {off}")
 
-    def run(self, vksim):
+    def run(self, vksim, only=()):
         self.sim = vksim
+        self.only = only
         started = time.monotonic()
         ok = self.wine.start()
         report(f"wine prefix ready, COM1..COM4 mapped to nothing ({time.monotonic() - started:.0f} s)", ok,
@@ -551,12 +806,10 @@ class Suite:
             return
         try:
             self.common = self.test_programs_built()
-            self.test_usage(self.common)
-            self.test_settings_file()
-            self.test_unreachable_server()
-            self.test_local_phase()
-            self.test_sessions()
-            self.test_com_port()
+            for name in ("usage", "settings_file", "open_failures", "local_phase", "sessions", "key_press",
+                         "vkports", "packages", "installer", "com_port"):
+                if not self.only or name in self.only:
+                    getattr(self, "test_" + name)()
         finally:
             self.wine.stop()
 
@@ -567,6 +820,23 @@ def read_bytes(path):
             return f.read()
     except OSError:
         return None
+
+
+def place_files(files, directory):
+    """Copies each source (or (source, name)) into `directory`; (None, name)
+    makes a folder of that name."""
+    for f in files:
+        source, name = f if isinstance(f, tuple) else (f, os.path.basename(f))
+        if source is None:
+            os.mkdir(os.path.join(directory, name))
+        else:
+            shutil.copy2(source, os.path.join(directory, name))
+
+
+def symbol_table(exe):
+    """(pointer, count) of a PE file's COFF symbol table: (0, 0) when stripped."""
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    return struct.unpack_from("<II", exe, pe + 4 + 8)
 
 
 def first_difference(a, b):
@@ -583,6 +853,7 @@ def main():
     parser.add_argument("--linux-bin", default=os.path.join(source, "build", "bin"))
     parser.add_argument("--windows-build", default=os.path.join(source, "build-win"))
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--only", nargs="*", default=(), help="run these groups only (test_NAME)")
     args = parser.parse_args()
 
     vksim = os.path.join(os.path.abspath(args.linux_bin), "vksim")
@@ -598,7 +869,7 @@ def main():
     started = time.monotonic()
     try:
         Suite(os.path.abspath(args.linux_bin), os.path.abspath(args.windows_build),
-              os.path.join(source, "samples"), work).run(vksim)
+              os.path.join(source, "samples"), work).run(vksim, args.only)
     finally:
         if args.keep:
             print(f"work directory kept: {work}")

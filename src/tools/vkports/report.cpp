@@ -4,26 +4,13 @@
 #include <filesystem>
 #include <optional>
 
-#include "link/port_names.h"
 
 namespace vk::vkports {
-namespace {
-
-std::string Pad(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-}  // namespace
 
 std::vector<ComPort> ComPorts(const std::string& root, const std::array<const char*, 4>& values) {
   std::vector<ComPort> coms;
   for (int n = 1; n <= 4; ++n) {
-    ComPort port;
-    port.number = n;
-    const char* value = values[n - 1];
-    port.mapped = value && *value;
-    port.name = port.mapped ? value : link::DefaultDeviceName(n);
-    port.url = link::IsRfc2217Url(port.name);
+    ComPort port = Mapping(n, values[n - 1]);
     if (!port.url) {
       std::string logical = port.name;
       if (logical[0] != '/') {
@@ -40,20 +27,10 @@ std::vector<ComPort> ComPorts(const std::string& root, const std::array<const ch
 }
 
 std::string Report(const std::vector<ComPort>& coms, const std::vector<ports::SerialDevice>& devices) {
-  std::string out = "COM ports (VK_COM1..VK_COM4, else /dev/ttyS0..3):\n";
-  size_t width = 0;
-  for (const ComPort& port : coms) width = std::max(width, port.name.size());
-  for (const ComPort& port : coms) {
-    const std::string n = std::to_string(port.number);
-    out += "  COM" + n + "  " + Pad(port.name, width) + "  " + (port.mapped ? "VK_COM" + n : "default") + ", ";
-    if (port.url)
-      out += "RFC 2217 server (not contacted)";
-    else if (!port.exists)
-      out += "does not exist";
-    else
-      out += port.real == port.name ? "exists" : "exists: " + port.real;
-    out += "\n";
-  }
+  std::string out = MappingLines("/dev/ttyS0..3", coms, [](const ComPort& port) -> std::string {
+    if (!port.exists) return "does not exist";
+    return port.real == port.name ? "exists" : "exists: " + port.real;
+  });
 
   out += "\nSerial devices (/sys/class/tty/*/device):\n";
   std::string without_uart;
