@@ -11,7 +11,7 @@ ScanOutcome ScanArguments(const ToolTraits& traits, const std::vector<std::strin
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const int position = static_cast<int>(i) + 1;
-    if (arg == "--help" || arg == "/?") {
+    if (arg == "--help") {
       out.usage = true;
       return out;
     }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
@@ -207,6 +208,10 @@ void StartFrame(Frame& frame, int argc, char** argv) {
   frame.name_typed = std::move(scan.name_typed);
   frame.new_name = std::move(scan.new_name);
   if (scan.usage) PrintUsage(frame);
+  // The programs take "/?" for a name, as they always have; a Windows user
+  // who meant the usage is told what asks for it.
+  if (std::find(args.begin(), args.end(), "/?") != args.end())
+    std::fprintf(stderr, "%s: /? is taken as a name; -H or ? prints the usage\n", frame.program.c_str());
   if (frame.info) std::fprintf(stderr, "%s: settings file %s\n", frame.program.c_str(), frame.settings_path.c_str());
 
   if (traits.port_line) std::printf("Using Port  : COM%d\n", frame.settings.port);

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"mode_alone_keeps", Tool::Vkburn, {"-m"}, {1, 115200, 'f'}, {1, 115200, 'f'}, false, false, true, "", ""},
         ScanCase{"usage_stops_scan", Tool::Vkburn, {"-C2", "-H", "-C3"}, kDefault, {2, 115200, 's'}, true, false, true, "", ""},
         ScanCase{"question_mark_usage", Tool::Vkstart, {"prog", "?"}, kDefault, kDefault, true, false, false, "PROG", ""},
-        ScanCase{"slash_question_usage", Tool::Vkerase, {"x", "/?", "y"}, kDefault, kDefault, true, false, false, "X", ""},
+        ScanCase{"slash_question_is_name", Tool::Vkerase, {"/?"}, kDefault, kDefault, false, false, false, "/?", ""},
         ScanCase{"last_name_upper", Tool::Vkerase, {"a", "b"}, kDefault, kDefault, false, false, false, "B", ""},
         ScanCase{"upper_only_ascii_letters", Tool::Vkstart, {"my-prog_1.x\xe4"}, kDefault, kDefault, false, false, false, "MY-PROG_1.X\xe4", ""},
         ScanCase{"names_ignored", Tool::Vklist, {"a", "b"}, kDefault, kDefault, false, false, false, "", ""},
