@@ -209,7 +209,7 @@ DATA 2 24 5 25 14 3 0 00809c00 0f0f0f0f'
     SIMOPTS=
     same_runs rfc rfc
     echo "$ADAPTERS" | while read -r chip driver usb latency; do
-      case " ${LANE_ADAPTERS:-$chip} " in *" $chip "*) through "$chip" "$driver" "$usb" "$latency" ;; esac
+      case " ${VK_LANE_ADAPTERS:-$chip} " in *" $chip "*) through "$chip" "$driver" "$usb" "$latency" ;; esac
     done
   fi
   echo "LANE end after $(cut -d' ' -f1 /proc/uptime) s"
@@ -295,7 +295,7 @@ LOG=$WORK/console.log
 rm -f "$WORK/ttyS1.out"
 timeout "$GUEST_LIMIT_S" qemu-system-x86_64 -accel tcg -m 768 -smp 1 -nographic -no-reboot -nic none \
   -serial mon:stdio -serial "file:$WORK/ttyS1.out" -kernel "$VMLINUZ" -initrd "$WORK/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 LANE_ADAPTERS=\"${LANE_ADAPTERS:-}\"" </dev/null >"$LOG" 2>&1
+  -append "console=ttyS0 quiet panic=-1 VK_LANE_ADAPTERS=\"${VK_LANE_ADAPTERS:-}\"" </dev/null >"$LOG" 2>&1
 qemu_rc=$?
 tr -d '\r' <"$LOG" | grep '^LANE ' >"$WORK/results"
 grep -q '^LANE end' "$WORK/results" ||
@@ -315,7 +315,7 @@ while IFS='|' read -r n kind _ _ rc _; do
   want="exit=$(echo "$rc" | tr -d ' ')"
   case " $rfc " in *" $want "*) ;; *) echo "FAIL rfc scenario line $n: $want expected, got '$rfc'"; status=1 ;; esac
   while read -r chip _; do
-    case " ${LANE_ADAPTERS:-$chip} " in *" $chip "*) ;; *) continue ;; esac
+    case " ${VK_LANE_ADAPTERS:-$chip} " in *" $chip "*) ;; *) continue ;; esac
     usb=$(awk -v n="$n" -v c="$chip" '$2 == "run" && $3 == c && $4 == n { $1 = $2 = $3 = ""; print }' "$WORK/results")
     if [ "$usb" != "$rfc" ]; then echo "FAIL $chip scenario line $n: '$usb' against RFC 2217 '$rfc'"; status=1; fi
   done <<<"$ADAPTERS"
