@@ -311,7 +311,7 @@ def markdown(rows, info):
     out.append("Made by `bench/run --usb` on %s (%s; load average %s before, %s after; the guest ran %.0f s, "
                "while the rest of the machine took %.2f cores). vkburn at %d baud, every board a `vksim --pace` "
                "without turnaround, inside the USB lane's guest kernel (Debian's %s under QEMU with TCG, one "
-               "CPU): through each emulated chip and its Linux driver at /dev/ttyUSB0, and over RFC 2217 to a "
+               "CPU): through each emulated chip and its Linux driver in the guest, and over RFC 2217 to a "
                "vksim in the same guest; the host rows are the same downloads on the host itself, run right "
                "after. Every run was made %d times; the table has each one's least disturbed run (the "
                "shortest line time) and the other runs' ratios. The columns and how the figures come apart "

@@ -139,6 +139,7 @@ void PrintNeverCame(const std::string& program, const std::string& device, int p
 }
 
 void PrintEmptyPortVariable(const std::string& program, int port) {
+  port = NormalisePortNumber(port);
   if (PortVariable(port) != PortMapping::Empty) return;
   Say(program, PortVariableName(port) + " is set but empty, which counts as not set: COM" + std::to_string(port) +
                    " is " + DefaultDeviceName(port));

@@ -68,7 +68,7 @@ std::string ReadmeYaml(int port, const std::string& device) {
   const std::regex block("### A board behind ser2net[\\s\\S]*?```yaml\n([\\s\\S]*?)```");
   if (!std::regex_search(readme, m, block)) return "no yaml block under the README's ser2net heading";
   std::string yaml = std::regex_replace(m[1].str(), std::regex(",3001\n"), "," + std::to_string(port) + "\n");
-  return std::regex_replace(yaml, std::regex("/dev/ttyUSB0"), device);
+  return std::regex_replace(yaml, std::regex("serialdev,[^,]+,"), "serialdev," + device + ",");
 }
 
 // ser2net in the foreground (-n -d: log on stdout), no UUCP locks (-u). A shell

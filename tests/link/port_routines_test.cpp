@@ -19,6 +19,8 @@
 
 #include "frame/frame.h"
 #include "link/connect.h"
+#include "link/diagnose.h"
+#include "link/port_names.h"
 #include "link/ending.h"
 #include "link/link.h"
 #include "support/pty_pair.h"
@@ -116,19 +118,29 @@ TEST(PortRoutines, OpenFailuresPrintTheStepAndEndDirectly) {
   }
 }
 
+// Port numbers outside 1..4 open COM1; an empty VK_COM1 counts as not set
+// (the scripted line stands in for the default device, which nothing opens),
+// and standard error says so.
 TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
-  MapPorts("com1-device");
-  for (int port : {0, 5, -1, 4711}) {
-    SCOPED_TRACE(port);
-    ScriptedLine line;
-    Link link(line.Opener());
-    const Outcome o = Step([&] {
-      link.OpenPort(port, 115200);
-      link.Transmit(0xC3);
-    });
-    EXPECT_FALSE(o.end.has_value()) << o.out;
-    EXPECT_EQ(line.opened, std::vector<std::string>{"com1-device"});
-    EXPECT_EQ(line.written, Bytes{0xC3});
+  for (const std::string com1 : {"com1-device", ""}) {
+    MapPorts(com1);
+    const std::string device = com1.empty() ? vk::link::DefaultDeviceName(1) : com1;
+    for (int port : {0, 5, -1, 4711}) {
+      SCOPED_TRACE(port);
+      ScriptedLine line;
+      Link link(line.Opener());
+      const Outcome o = Step([&] {
+        vk::link::PrintEmptyPortVariable("vkstart", port);
+        link.OpenPort(port, 115200);
+        link.Transmit(0xC3);
+      });
+      EXPECT_FALSE(o.end.has_value()) << o.out;
+      EXPECT_EQ(o.err, com1.empty() ? "vkstart: VK_COM1 is set but empty, which counts as not set: COM1 is " +
+                                          device + "\n"
+                                    : "");
+      EXPECT_EQ(line.opened, std::vector<std::string>{device});
+      EXPECT_EQ(line.written, Bytes{0xC3});
+    }
   }
 }
 
