@@ -1,6 +1,6 @@
 // The file operations that differ by platform, behind the settings file and
 // the lane files: files_posix.cpp and files_win32.cpp, one of them built by
-// CMake. OpenRegularFile and ChooseSettingsPath (settings.h) are there too.
+// CMake. OpenRegularFile (settings.h) is there too.
 #pragma once
 
 #include <cstdio>
@@ -53,6 +53,21 @@ bool RenameOver(const std::string& from, const std::string& to);
 
 // Opens `path` to be written anew in place, never through a link.
 FILE* OpenInPlace(const std::string& path);
+
+// The parts of where the settings file lies (ChooseSettingsPath):
+// the directory part of a path ("." for none);
+std::string DirectoryOf(const std::string& path);
+// whether this process may write the regular file at `path`, and make a new
+// file in `dir`;
+bool FileTakesWrites(const std::string& path);
+bool DirectoryTakesFiles(const std::string& dir);
+// whether `dir` holds installed programs, shared by every user (POSIX: the
+// install prefix's bin, /usr/bin, /usr/local/bin; Windows: Program Files);
+bool IsProgramsDirectory(const std::string& dir);
+// each user's own configuration directory (POSIX: $XDG_CONFIG_HOME, else
+// $HOME/.config, either only when absolute; Windows: %APPDATA%), "" when
+// there is none.
+std::string UserConfigDirectory(const char* xdg_config_home, const char* home);
 
 // The modification time of an open file, in local time; false when the
 // file's status cannot be read.

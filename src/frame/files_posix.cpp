@@ -74,12 +74,15 @@ FILE* OpenRegularFile(const std::string& path, const char* mode) {
   return file;
 }
 
-namespace {
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
-// Where installed programs live: the install prefix's bin and the system's
-// own program directories. A program there is shared by every user, root
-// among them, so its settings are each user's own.
-bool IsSystemDirectory(const std::string& dir) {
+bool FileTakesWrites(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+bool DirectoryTakesFiles(const std::string& dir) { return access(dir.c_str(), W_OK) == 0; }
+
+bool IsProgramsDirectory(const std::string& dir) {
   for (const char* system : {VK_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin", "/bin", "/usr/sbin", "/sbin"}) {
     std::error_code ec;
     if (std::filesystem::equivalent(dir, system, ec)) return true;
@@ -87,18 +90,10 @@ bool IsSystemDirectory(const std::string& dir) {
   return false;
 }
 
-}  // namespace
-
-std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
-  const size_t slash = beside.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : beside.substr(0, slash);
-  struct stat st {};
-  if (lstat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(beside.c_str(), W_OK) == 0) return beside;
-  if (!IsSystemDirectory(dir) && access(dir.c_str(), W_OK) == 0) return beside;
-  const std::string name = beside.substr(slash == std::string::npos ? 0 : slash + 1);
-  if (xdg_config_home && xdg_config_home[0] == '/') return std::string(xdg_config_home) + "/vktools/" + name;
-  if (home && home[0] == '/') return std::string(home) + "/.config/vktools/" + name;
-  return beside;
+std::string UserConfigDirectory(const char* xdg_config_home, const char* home) {
+  if (xdg_config_home && xdg_config_home[0] == '/') return xdg_config_home;
+  if (home && home[0] == '/') return std::string(home) + "/.config";
+  return "";
 }
 
 }  // namespace vk::frame

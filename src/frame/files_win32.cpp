@@ -44,6 +44,21 @@ bool Inspect(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   return ok;
 }
 
+std::string Environment(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) return "";
+    if (n < value.size()) {
+      value.resize(n);
+      return Narrow(value);
+    }
+    value.resize(n);
+  }
+}
+
+}  // namespace
+
 std::string DirectoryOf(const std::string& path) {
   size_t cut = std::string::npos;
   for (size_t i = 0; i < path.size(); ++i)
@@ -75,22 +90,9 @@ bool FileTakesWrites(const std::string& path) {
   return true;
 }
 
-std::string Environment(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) return "";
-    if (n < value.size()) {
-      value.resize(n);
-      return Narrow(value);
-    }
-    value.resize(n);
-  }
-}
-
 // True when `dir` is, or lies in, a folder of installed programs (Program
 // Files, and its 32-bit twin): a program there is shared by every user.
-bool InProgramsFolder(const std::string& dir) {
+bool IsProgramsDirectory(const std::string& dir) {
   const std::wstring path = Wide(dir);
   for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
     std::wstring root = Wide(Environment(name));
@@ -103,8 +105,6 @@ bool InProgramsFolder(const std::string& dir) {
   }
   return false;
 }
-
-}  // namespace
 
 bool IsDirSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
 char DirSeparator() { return '\\'; }
@@ -195,22 +195,7 @@ FILE* OpenRegularFile(const std::string& path, const char* mode) {
   return IsRegularFile(path) ? std::fopen(path.c_str(), mode) : nullptr;
 }
 
-// A settings file the program may write beside it is used. Else the file
-// lies beside the program when its folder takes new files and is no folder
-// of installed programs; an installed program (in Program Files, which an
-// ordinary user cannot write, and which an administrator's runs would fill
-// for everyone) keeps each user's settings in %APPDATA%\vktools\. The two
-// variables of the POSIX rule are not looked at.
-std::string ChooseSettingsPath(const std::string& beside, const char*, const char*) {
-  if (LookAt(beside).regular && FileTakesWrites(beside)) return beside;
-  const std::string dir = DirectoryOf(beside);
-  if (!InProgramsFolder(dir) && DirectoryTakesFiles(dir)) return beside;
-  const std::string appdata = Environment(L"APPDATA");
-  if (appdata.empty()) return beside;
-  size_t base = 0;
-  for (size_t i = 0; i < beside.size(); ++i)
-    if (IsDirSeparator(beside[i])) base = i + 1;
-  return appdata + "\\vktools\\" + beside.substr(base);
-}
+// The two variables of the POSIX rule are not looked at.
+std::string UserConfigDirectory(const char*, const char*) { return Environment(L"APPDATA"); }
 
 }  // namespace vk::frame

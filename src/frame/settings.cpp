@@ -77,6 +77,14 @@ class Scanner {
   bool input_failure_ = false;
 };
 
+// Where the file name of `path` begins, after its directory part.
+size_t BaseNameAt(std::string_view path) {
+  size_t base = 0;
+  for (size_t i = 0; i < path.size(); ++i)
+    if (IsDirSeparator(path[i])) base = i + 1;
+  return base;
+}
+
 std::string JoinPath(std::string_view dir, std::string_view file) {
   std::string out(dir);
   if (out.empty()) return std::string(file);
@@ -170,11 +178,16 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
     program = std::string(argv0);
   }
 
-  size_t base = 0;
-  for (size_t i = 0; i < program.size(); ++i)
-    if (IsDirSeparator(program[i])) base = i + 1;
-  const size_t dot = program.find('.', base);
+  const size_t dot = program.find('.', BaseNameAt(program));
   return program.substr(0, dot) + ".SET";
+}
+
+std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home) {
+  if (LookAt(beside).regular && FileTakesWrites(beside)) return beside;
+  if (const std::string dir = DirectoryOf(beside); !IsProgramsDirectory(dir) && DirectoryTakesFiles(dir)) return beside;
+  const std::string config = UserConfigDirectory(xdg_config_home, home);
+  if (config.empty()) return beside;
+  return config + DirSeparator() + "vktools" + DirSeparator() + beside.substr(BaseNameAt(beside));
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -216,10 +229,7 @@ bool WriteSettingsFile(const std::string& path, const Settings& settings, bool h
   const Place place = LookAt(path);
   if (place.exists && !place.link && !place.regular) return failed("a directory or a device stands in its place");
   // The user's configuration directory may not exist yet.
-  size_t base = 0;
-  for (size_t i = 0; i < path.size(); ++i)
-    if (IsDirSeparator(path[i])) base = i;
-  if (!place.exists && base > 0) MakeDirectories(path.substr(0, base));
+  if (const size_t base = BaseNameAt(path); !place.exists && base > 1) MakeDirectories(path.substr(0, base - 1));
   std::string temp;
   if (FILE* file = CreateBeside(path, place, temp)) {
     if (WriteText(file, text) && RenameOver(temp, path)) return true;

@@ -62,8 +62,8 @@ std::string SettingsPath(std::string_view argv0, std::string_view path_env, std:
 // too); else $XDG_CONFIG_HOME/vktools/ with the same file name
 // (~/.config/vktools/ when XDG_CONFIG_HOME is not set). On Windows the
 // folder is %APPDATA%\vktools\ (the two variables are not looked at there).
-// With no such variable set, `beside`. (Each platform's own:
-// files_posix.cpp, files_win32.cpp.)
+// With no such variable set, `beside`. (The rule is one; what it asks of
+// the system is each platform's own, files.h.)
 std::string ChooseSettingsPath(const std::string& beside, const char* xdg_config_home, const char* home);
 
 // True when `path` names a regular file (links followed).

@@ -17,13 +17,13 @@
 
 namespace vk::link {
 
-// The part of the line settings the tools change after the open; everything
-// else (8 data bits, no parity, one stop bit, no XON/XOFF, DTR off) is fixed
-// and applied by the backend on every WriteSettings.
 // The two rates the board's monitor listens at.
 constexpr int kBaudLow = 38400;
 constexpr int kBaudHigh = 115200;
 
+// The part of the line settings the tools change after the open; everything
+// else (8 data bits, no parity, one stop bit, no XON/XOFF, DTR off) is fixed
+// and applied by the backend on every WriteSettings.
 struct LineState {
   int baud = kBaudHigh;
   bool handshake = false;  // RTS/CTS hardware handshake

@@ -12,6 +12,34 @@ void Say(const std::string& program, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
 }
 
+std::string SyncText(uint8_t sync_byte) {
+  char sync[8];
+  std::snprintf(sync, sizeof sync, "0x%02X", sync_byte);
+  return sync;
+}
+
+// Starts what follows on a line of its own when the stars of the wait are
+// still open on a shared terminal.
+void NewLineAfterStars(bool stars_open) {
+  if (stars_open) std::fputc('\n', stderr);
+}
+
+// The device or URL, the port it stands for, and how VK_COMn stands.
+std::string PortDescription(const std::string& device, int port) {
+  const char* how = "";
+  switch (PortVariable(port)) {
+    case PortMapping::Set:
+      return device + " (COM" + std::to_string(port) + ")";
+    case PortMapping::Empty:
+      how = " empty";
+      break;
+    case PortMapping::Unset:
+      how = " not set";
+      break;
+  }
+  return device + " (COM" + std::to_string(port) + ", " + PortVariableName(port) + how + ")";
+}
+
 // What went wrong: the system's words for its code, unless the failure is
 // none of the system's.
 std::string WhatFailed(const LinkFailure& f) {
@@ -91,32 +119,18 @@ void PrintEchoTiming(const std::string& program, const std::string& device, int 
                 echo_ms, line_ms, baud);
   Say(program, text);
   const bool network = IsRfc2217Url(device);
-  const std::string hint = EchoDelayHint(network, network ? std::nullopt : AdapterLatencyTimer(device), line_ms, echo_ms);
+  const std::string hint =
+      EchoDelayHint(network, network ? std::nullopt : AdapterLatencyTimer(device), line_ms, echo_ms);
   if (!hint.empty()) Say(program, hint);
 }
-
-namespace {
-
-std::string SyncText(uint8_t sync_byte) {
-  char sync[8];
-  std::snprintf(sync, sizeof sync, "0x%02X", sync_byte);
-  return sync;
-}
-
-// Starts what follows on a line of its own when the stars of the wait are
-// still open on a shared terminal.
-void NewLineAfterStars(bool stars_open) {
-  if (stars_open) std::fputc('\n', stderr);
-}
-
-}  // namespace
 
 void PrintWaitHint(const std::string& program, const std::string& device, bool cts, uint8_t sync_byte,
                    bool stars_open) {
   NewLineAfterStars(stars_open);
   Say(program, cts ? "waiting for the board on " + device + " to raise CTS; a key press ends the wait"
                    : "waiting for the board on " + device + " to echo the sync byte " + SyncText(sync_byte) +
-                         " at 115200 or 38400 baud; a key press ends the wait");
+                         " at " + std::to_string(kBaudHigh) + " or " + std::to_string(kBaudLow) +
+                         " baud; a key press ends the wait");
 }
 
 void PrintKeyPressEnded(const std::string& program, bool stars_open) {
@@ -124,18 +138,11 @@ void PrintKeyPressEnded(const std::string& program, bool stars_open) {
   Say(program, "a key press ended the wait for the board");
 }
 
-std::string PortDescription(const std::string& device, int port) {
-  const std::string var = PortVariableName(port);
-  const PortMapping mapping = PortVariable(port);
-  return device + " (COM" + std::to_string(port) +
-         (mapping == PortMapping::Set ? "" : mapping == PortMapping::Empty ? ", " + var + " empty" : ", " + var + " not set") +
-         ")";
-}
-
 void PrintNeverCame(const std::string& program, const std::string& device, int port, bool cts, uint8_t sync_byte) {
   Say(program, "no answer on " + PortDescription(device, port) + ": " +
                    (cts ? "the board never raised CTS after the RTS pulse"
-                        : "the sync byte " + SyncText(sync_byte) + " never came back, neither at 115200 nor at 38400 baud"));
+                        : "the sync byte " + SyncText(sync_byte) + " never came back, neither at " +
+                              std::to_string(kBaudHigh) + " nor at " + std::to_string(kBaudLow) + " baud"));
 }
 
 void PrintEmptyPortVariable(const std::string& program, int port) {

@@ -44,7 +44,6 @@ void PrintKeyPressEnded(const std::string& program, bool stars_open);
 
 // When the connection attempt ran out of time: the device or URL, the port
 // it stands for (and whether its VK_COMn was set), and what never came.
-std::string PortDescription(const std::string& device, int port);
 void PrintNeverCame(const std::string& program, const std::string& device, int port, bool cts, uint8_t sync_byte);
 
 // An empty VK_COMn: taken as not set, and which device that means.

@@ -1,26 +1,21 @@
 #include "ports/comports.h"
 
-#include <cctype>
 #include <cstdlib>
+
+#include "wire/bytes.h"
+#include "wire/letter_case.h"
 
 namespace vk::ports {
 namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The four hex digits after `key` in `id`; "" when they are not there.
 std::string HexAfter(const std::string& id, const std::string& key) {
   const size_t at = id.find(key);
   if (at == std::string::npos || at + key.size() + 4 > id.size()) return "";
   std::string digits = id.substr(at + key.size(), 4);
-  for (char& c : digits) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return digits;
+  for (const char c : digits)
+    if (wire::HexDigit(c) < 0) return "";
+  return wire::LowerCase(digits);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -33,7 +28,7 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 long PortNumber(const std::string& name) {
-  const std::string upper = Upper(name);
+  const std::string upper = wire::UpperCase(name);
   if (upper.rfind("COM", 0) != 0 || upper.size() == 3) return -1;
   char* end = nullptr;
   const long n = std::strtol(upper.c_str() + 3, &end, 10);
@@ -43,7 +38,7 @@ long PortNumber(const std::string& name) {
 }  // namespace
 
 std::string UsbIdFrom(const std::string& id) {
-  const std::string upper = Upper(id);
+  const std::string upper = wire::UpperCase(id);
   const std::string vendor = HexAfter(upper, "VID_");
   const std::string product = HexAfter(upper, "PID_");
   return vendor.empty() || product.empty() ? "" : vendor + ":" + product;
@@ -52,7 +47,7 @@ std::string UsbIdFrom(const std::string& id) {
 std::string UsbSerialFrom(const std::string& instance_id) {
   const std::vector<std::string> parts = Split(instance_id, '\\');
   if (parts.size() < 3) return "";
-  const std::string bus = Upper(parts[0]);
+  const std::string bus = wire::UpperCase(parts[0]);
   std::string serial;
   if (bus == "USB") {
     serial = parts[2];

@@ -2,18 +2,15 @@
 #include "tools/vkports/report.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "wire/letter_case.h"
 
 namespace vk::vkports {
 namespace {
 
 // The port name a device name stands for: COM5 and \\.\COM5 are COM5.
 std::string PortNameOf(const std::string& device) {
-  std::string name = device;
-  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name;
+  return wire::UpperCase(device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device);
 }
 
 const ports::MachinePort* Find(const std::vector<ports::MachinePort>& machine, const std::string& name) {
