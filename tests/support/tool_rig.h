@@ -133,29 +133,17 @@ class ToolRig {
 
 // One run of a utility and what it must give.
 struct ToolCase {
-  const char* title;
-  std::vector<std::string> sim;   // the simulator's options
-  std::vector<std::string> args;  // the tool's
-  std::string out;                // standard output, exactly
-  int exit_code;
-  std::vector<int> sent;  // host to board after the sync; none: no connection at all
+  const char* title = "";
+  std::vector<std::string> sim = {};   // the simulator's options
+  std::vector<std::string> args = {};  // the tool's
+  std::string out = "";                // standard output, exactly
+  int exit_code = 0;
+  std::vector<int> sent = {};  // host to board after the sync; none: no connection at all
   std::optional<std::string> flash_after = std::nullopt;  // the flash file afterwards, when checked
   std::string input = "";                                 // standard input
 };
 
 inline void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.title; }
-
-// Each utility's case table is a suite of its own: a fixture class derived
-// from this, whose one TEST_P calls CheckToolCase.
-using ToolCases = ::testing::TestWithParam<ToolCase>;
-
-// Names a parameterised case after its title.
-struct CaseTitle {
-  template <typename Param>
-  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
-    return info.param.title;
-  }
-};
 
 // Runs `tool` as the case says against a simulator whose flash file holds
 // `flash`, and checks all of it. The settings file, new at the start, holds
