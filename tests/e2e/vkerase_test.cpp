@@ -30,7 +30,7 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.title; }
 class EraseCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EraseCases, OutputExitCodeWireAndFlash) {
-  const Case& c = GetParam();  // every outcome ends with 2
+  const Case& c = GetParam();
   CheckToolCase("vkerase", kFlash,
                 {.sim = c.sim, .args = c.args, .out = c.out, .exit_code = 2, .sent = c.sent, .flash_after = c.flash_after});
 }
