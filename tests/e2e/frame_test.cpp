@@ -451,7 +451,7 @@ TEST(FrameInterrupt, EndsLikeAnyOtherRun) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
       SCOPED_TRACE(std::string(c.tool) + " " + strsignal(sig));
       ToolRig rig(c.tool, c.sim, "# empty\n");
-      rig.WriteProgram("PROG", blocks, 0);
+      WriteLanes(rig.dir().File("PROG"), blocks, 0);
       std::vector<std::string> argv{"/usr/bin/timeout", "--preserve-status", "-s", std::to_string(sig), c.after,
                                     rig.tool()};
       argv.insert(argv.end(), c.args.begin(), c.args.end());

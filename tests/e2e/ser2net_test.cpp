@@ -48,19 +48,6 @@ bool Listening(int port) {
   return false;
 }
 
-// The tests' configuration: no character delay, no Nagle, no TCP wrapper
-// files, a TCP connector to vksim.
-std::string ProxyYaml(int port, int device_port) {
-  char yaml[512];
-  std::snprintf(yaml, sizeof yaml,
-                "%%YAML 1.1\n---\nconnection: &board\n"
-                "  accepter: telnet(rfc2217),tcp(nodelay,tcpd=off),127.0.0.1,%d\n"
-                "  connector: telnet(rfc2217),tcp(nodelay),127.0.0.1,%d\n"
-                "  options:\n    chardelay: false\n",
-                port, device_port);
-  return yaml;
-}
-
 // The README's configuration as it stands, but for its port and device.
 std::string ReadmeYaml(int port, const std::string& device) {
   const std::string readme = ReadFile(std::string(VK_SOURCE_DIR) + "/README.md");
@@ -75,7 +62,8 @@ std::string ReadmeYaml(int port, const std::string& device) {
 // finds it (sbin may not be on PATH), names the port as SimProcess expects and
 // becomes ser2net, killed at the end of its use or with the tests. No ser2net:
 // a failure, not a skip (a message without newline, which SimProcess shows).
-std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, const std::function<std::string(int)>& yaml) {
+// With `readme_device`, the README's configuration for that device instead.
+std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, int device_port, const std::string& readme_device = "") {
   static std::mt19937 pick(std::random_device{}());
   const std::string script =
       "PATH=$PATH:/usr/sbin:/usr/local/sbin:/sbin; command -v ser2net >/dev/null || { printf 'ser2net is not "
@@ -85,17 +73,20 @@ std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, const std::function
   for (int attempt = 0; attempt < 3; ++attempt) {  // another may take the port meanwhile
     const int port = 20000 + static_cast<int>(pick() % 12000);
     if (Listening(port)) continue;
-    WriteFile(dir.File("ser2net.yaml"), yaml(port));
+    char yaml[512];  // no character delay, no Nagle, no TCP wrapper files
+    std::snprintf(yaml, sizeof yaml,
+                  "%%YAML 1.1\n---\nconnection: &board\n"
+                  "  accepter: telnet(rfc2217),tcp(nodelay,tcpd=off),127.0.0.1,%d\n"
+                  "  connector: telnet(rfc2217),tcp(nodelay),127.0.0.1,%d\n"
+                  "  options:\n    chardelay: false\n",
+                  port, device_port);
+    WriteFile(dir.File("ser2net.yaml"), readme_device.empty() ? yaml : ReadmeYaml(port, readme_device));
     auto ser2net = std::make_unique<SimProcess>(
         std::vector<std::string>{"/bin/sh", "-c", script, dir.File("ser2net.yaml"), std::to_string(port)}, true);
     if (WaitUntil([&] { return Listening(port) || ser2net->Wait(0) != -1; }, 5000) && Listening(port)) return ser2net;
     log += ser2net->Output();
   }
   throw std::runtime_error("ser2net did not start: " + log);
-}
-
-std::unique_ptr<SimProcess> StartSer2net(const TempDir& dir, int device_port) {
-  return StartSer2net(dir, [&](int port) { return ProxyYaml(port, device_port); });
 }
 
 struct Step {
@@ -209,15 +200,10 @@ TEST(Ser2netTest, ReadmeConfigurationServesThePort) {
   int master = -1, device = -1;
   ASSERT_EQ(openpty(&master, &device, nullptr, nullptr, nullptr), 0);
   TempDir dir;
-  const std::string name = ttyname(device);
-  const auto ser2net = StartSer2net(dir, [&](int port) { return ReadmeYaml(port, name); });
-  const RunResult r = RunProgram({BinDir() + "/vklist"},
-                                 [&] {
-                                   auto env = ToolEnv(ser2net->Url());
-                                   env["VK_CONNECT_TIMEOUT"] = "1";
-                                   return env;
-                                 }(),
-                                 dir.path(), "", 10000);
+  const auto ser2net = StartSer2net(dir, 0, ttyname(device));
+  auto env = ToolEnv(ser2net->Url());
+  env["VK_CONNECT_TIMEOUT"] = "1";
+  const RunResult r = RunProgram({BinDir() + "/vklist"}, env, dir.path(), "", 10000);
   close(master);
   close(device);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("\\**\nConnectTarget\\(\\): Time-Out, Target Did Not Answer "

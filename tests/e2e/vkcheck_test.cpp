@@ -41,40 +41,50 @@ std::string LongErrorReport() {
   return out + "\nFile Error List Longer Than 1024 Bytes: 1 More File(s) Not Shown\n\n" + kNumbers;
 }
 
-// The host sends nothing between the command byte and EndSession.
-const std::vector<int> kCheckAndEnd{0x0A, 0x04, 0x0C};
+struct Case {
+  const char* title;
+  std::vector<std::string> sim;
+  std::string out;
+  int exit_code;
+  // The host sends nothing between the command byte and EndSession.
+  std::vector<int> sent{0x0A, 0x04, 0x0C};
+};
 
-class CheckCases : public ToolCases {};
-TEST_P(CheckCases, OutputExitCodeAndWire) { CheckToolCase("vkcheck", kTwoFiles, GetParam()); }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.title; }
+
+class CheckCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CheckCases, OutputExitCodeAndWire) {
+  const Case& c = GetParam();
+  CheckToolCase("vkcheck", kTwoFiles, {.sim = c.sim, .out = c.out, .exit_code = c.exit_code, .sent = c.sent});
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Reports, CheckCases,
     ::testing::Values(
-        ToolCase{"no_errors_autostart_sound", {}, {}, kNoErrors + kNumbers, 0, kCheckAndEnd},
-        ToolCase{"no_errors_autostart_checksum_error", {"--autostart-status", "1"}, {},
-                 kNoErrors + kAutostartError + kNumbers, 0, kCheckAndEnd},
-        ToolCase{"no_errors_autostart_unknown", {"--autostart-status", "7"}, {},
-                 kNoErrors + kAutostartUnknown + kNumbers, 0, kCheckAndEnd},
-        ToolCase{"errors_autostart_sound", kCorrupt, {}, kTwoErrors + kNumbers, 254, kCheckAndEnd},
-        ToolCase{"errors_autostart_checksum_error", With(kCorrupt, {"--autostart-status", "1"}), {},
-                 kTwoErrors + kNumbers + kAutostartError, 254, kCheckAndEnd},
-        ToolCase{"errors_autostart_unknown", With(kCorrupt, {"--autostart-status", "200"}), {},
-                 kTwoErrors + kNumbers + kAutostartUnknown, 254, kCheckAndEnd},
+        Case{"no_errors_autostart_sound", {}, kNoErrors + kNumbers, 0},
+        Case{"no_errors_autostart_checksum_error", {"--autostart-status", "1"},
+             kNoErrors + kAutostartError + kNumbers, 0},
+        Case{"no_errors_autostart_unknown", {"--autostart-status", "7"}, kNoErrors + kAutostartUnknown + kNumbers,
+             0},
+        Case{"errors_autostart_sound", kCorrupt, kTwoErrors + kNumbers, 254},
+        Case{"errors_autostart_checksum_error", With(kCorrupt, {"--autostart-status", "1"}),
+             kTwoErrors + kNumbers + kAutostartError, 254},
+        Case{"errors_autostart_unknown", With(kCorrupt, {"--autostart-status", "200"}),
+             kTwoErrors + kNumbers + kAutostartUnknown, 254},
         // Fillers before each name and before the closing 0: skipped and not
         // summed, or the checksum would not match.
-        ToolCase{"errors_with_fillers", With(kCorrupt, {"--fillers-ff", "25"}), {}, kTwoErrors + kNumbers, 254,
-                 kCheckAndEnd},
+        Case{"errors_with_fillers", With(kCorrupt, {"--fillers-ff", "25"}), kTwoErrors + kNumbers, 254},
         // A report whose checksum is wrong is shown, but is no result: 2.
-        ToolCase{"checksum_wrong_after_report", {"--reply-checksum-fault", "10"}, {},
-                 kNoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: f1   ReceivedChecksum: f2 \n\n", 2, kCheckAndEnd},
-        ToolCase{"checksum_wrong_with_file_errors", With(kCorrupt, {"--reply-checksum-fault", "10"}), {},
-                 kTwoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: ec   ReceivedChecksum: ed \n\n", 2,
-                 kCheckAndEnd},
+        Case{"checksum_wrong_after_report", {"--reply-checksum-fault", "10"},
+             kNoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: f1   ReceivedChecksum: f2 \n\n", 2},
+        Case{"checksum_wrong_with_file_errors", With(kCorrupt, {"--reply-checksum-fault", "10"}),
+             kTwoErrors + kNumbers + "\nCHECKSUM ERROR: Checksum: ec   ReceivedChecksum: ed \n\n", 2},
         // Past 1024 bytes names are counted, not kept; every byte is still
         // summed, so no checksum error.
-        ToolCase{"error_list_longer_than_store_cut", LongErrorList(), {}, LongErrorReport(), 254, kCheckAndEnd},
-        ToolCase{"command_echo_wrong_is_fatal", With(kCorrupt, {"--echo-fault", "1"}), {},
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x0a RECEIVED DATA:0x8a\n\n", 2, kCheckAndEnd}),
-    CaseTitle());
+        Case{"error_list_longer_than_store_cut", LongErrorList(), LongErrorReport(), 254},
+        Case{"command_echo_wrong_is_fatal", With(kCorrupt, {"--echo-fault", "1"}),
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x0a RECEIVED DATA:0x8a\n\n", 2}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 }  // namespace

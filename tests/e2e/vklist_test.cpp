@@ -22,7 +22,6 @@ const std::string kListing =
     "\n524244 Bytes Free On Target Flash Memory\n";
 
 const std::vector<int> kListAndEnd{0x08, 0x04, 0x0C};
-const std::vector<std::string> kAnyName{"ignored-name"};  // vklist takes no name
 
 std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -37,41 +36,50 @@ std::vector<std::string> OverlongDirectory() {
   return options;
 }
 
-class ListCases : public ToolCases {};
-TEST_P(ListCases, OutputExitCodeAndWire) { CheckToolCase("vklist", kTwoFiles, GetParam()); }
+struct Case {
+  const char* title;
+  std::string flash;
+  std::vector<std::string> sim;
+  std::string out;
+  int exit_code;
+  std::vector<int> sent = kListAndEnd;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.title; }
+
+class ListCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ListCases, OutputExitCodeAndWire) {
+  const Case& c = GetParam();
+  CheckToolCase("vklist", c.flash,
+                {.sim = c.sim, .args = {"ignored-name"}, .out = c.out, .exit_code = c.exit_code, .sent = c.sent});
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ListCases,
     ::testing::Values(
-        ToolCase{"listing_of_several_files", kSixteen, kAnyName, kListing, 254, kListAndEnd},
-        ToolCase{"command_checksum_wrong_goes_on", With(kSixteen, {"--checksum-fault", "8"}), kAnyName,
-                 "\nCHECKSUM ERROR: Checksum: 08   ReceivedChecksum: 09 \n\n" + kListing, 254, kListAndEnd},
+        Case{"listing_of_several_files", kTwoFiles, kSixteen, kListing, 254},
+        Case{"command_checksum_wrong_goes_on", kTwoFiles, With(kSixteen, {"--checksum-fault", "8"}),
+             "\nCHECKSUM ERROR: Checksum: 08   ReceivedChecksum: 09 \n\n" + kListing, 254},
         // Listed all the same, but a listing that may be garbled is no success.
-        ToolCase{"reply_checksum_wrong_listed_all_the_same", With(kSixteen, {"--reply-checksum-fault", "8"}), kAnyName,
-                 "\nCHECKSUM ERROR: Checksum: 43   ReceivedChecksum: 44 \n" + kListing, 2, kListAndEnd},
-        ToolCase{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, kAnyName,
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x08 RECEIVED DATA:0x88\n\n", 2, kListAndEnd},
-        ToolCase{"end_session_failure_after_listing", With(kSixteen, {"--result", "4=0"}), kAnyName,
-                 kListing + "\nERROR: TARGET PROGRAM NOT STARTED\n", 2, {0x08, 0x04}}),
-    CaseTitle());
-
-class ListEmptyFlashCases : public ToolCases {};
-TEST_P(ListEmptyFlashCases, OutputExitCodeAndWire) { CheckToolCase("vklist", "", GetParam()); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ListEmptyFlashCases,
-    ::testing::Values(
-        ToolCase{"empty_flash", {}, kAnyName, "\nNo Files Present On Target Flash\n", 0, kListAndEnd},
+        Case{"reply_checksum_wrong_listed_all_the_same", kTwoFiles,
+             With(kSixteen, {"--reply-checksum-fault", "8"}),
+             "\nCHECKSUM ERROR: Checksum: 43   ReceivedChecksum: 44 \n" + kListing, 2},
+        Case{"empty_flash", "", {}, "\nNo Files Present On Target Flash\n", 0},
+        Case{"command_echo_wrong_is_fatal", kTwoFiles, {"--echo-fault", "1"},
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x08 RECEIVED DATA:0x88\n\n", 2},
+        Case{"end_session_failure_after_listing", kTwoFiles, With(kSixteen, {"--result", "4=0"}),
+             kListing + "\nERROR: TARGET PROGRAM NOT STARTED\n", 2, {0x08, 0x04}},
         // Beyond the 2048-byte store: read to its end and summed (the
         // checksum is still compared), then refused.
-        ToolCase{"reply_longer_than_store_refused", OverlongDirectory(), kAnyName,
-                 "\nERROR: DIRECTORY REPLY LONGER THAN 2048 BYTES, NOT LISTED\n", 2, kListAndEnd},
-        ToolCase{"reply_longer_than_store_still_summed", With(OverlongDirectory(), {"--reply-checksum-fault", "8"}),
-                 kAnyName,
-                 "\nCHECKSUM ERROR: Checksum: 73   ReceivedChecksum: 74 \n"
-                 "\nERROR: DIRECTORY REPLY LONGER THAN 2048 BYTES, NOT LISTED\n",
-                 2, kListAndEnd}),
-    CaseTitle());
+        Case{"reply_longer_than_store_refused", "", OverlongDirectory(),
+             "\nERROR: DIRECTORY REPLY LONGER THAN 2048 BYTES, NOT LISTED\n", 2},
+        Case{"reply_longer_than_store_still_summed", "",
+             With(OverlongDirectory(), {"--reply-checksum-fault", "8"}),
+             "\nCHECKSUM ERROR: Checksum: 73   ReceivedChecksum: 74 \n"
+             "\nERROR: DIRECTORY REPLY LONGER THAN 2048 BYTES, NOT LISTED\n",
+             2}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 TEST(ListWire, EmptyFlashReadsNothingAfterTheFirstByte) {
   ToolRig rig("vklist", {});

@@ -29,54 +29,72 @@ std::vector<int> Rename(const std::string& from, const std::string& to) {
 const std::string kWorking = "\nTarget Is Working...";
 const std::string kDone = kWorking + "  Done.\n";
 
-class NameCases : public ToolCases {};
-TEST_P(NameCases, OutputExitCodeWireAndFlash) { CheckToolCase("vkname", kFlash, GetParam()); }
+using Case = ToolCase;
+
+class NameCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(NameCases, OutputExitCodeWireAndFlash) {
+  CheckToolCase("vkname", kFlash, GetParam());
+}
 
 const std::string kRenamed = "NEW 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine;
 
 INSTANTIATE_TEST_SUITE_P(
     Results, NameCases,
     ::testing::Values(
-        ToolCase{"renamed", {}, {"old", "new"}, kDone, 254, Rename("OLD", "NEW"), kRenamed},
-        ToolCase{"renamed_after_many_fillers", {"--fillers-ff", "3000"}, {"old", "new", "-c1"}, kDone, 254,
-                 Rename("OLD", "NEW"), kRenamed},
-        ToolCase{"new_name_of_15_characters", {}, {"old", "abcdefghijklmno"}, kDone, 254,
-                 Rename("OLD", "ABCDEFGHIJKLMNO"), "ABCDEFGHIJKLMNO 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine},
-        ToolCase{"not_present", {}, {"gone", "new"}, kWorking + "\n\nProgram Name GONE Is Not Present On Target\n", 2,
-                 Rename("GONE", "NEW"), kFlash},
+        Case{"renamed", {}, {"old", "new"}, kDone, 254, Rename("OLD", "NEW"), kRenamed},
+        Case{"renamed_after_many_fillers", {"--fillers-ff", "3000"}, {"old", "new", "-c1"}, kDone, 254,
+             Rename("OLD", "NEW"), kRenamed},
+        Case{"new_name_of_15_characters", {}, {"old", "abcdefghijklmno"}, kDone, 254,
+             Rename("OLD", "ABCDEFGHIJKLMNO"), "ABCDEFGHIJKLMNO 1 1 2 3 4 5 6 00809c00 00000001\n" + kTakenLine},
+        Case{"not_present", {}, {"gone", "new"}, kWorking + "\n\nProgram Name GONE Is Not Present On Target\n", 2,
+             Rename("GONE", "NEW"), kFlash},
         // The old name is not measured.
-        ToolCase{"long_old_name_sent", {}, {"abcdefghijklmnopqrst", "new"},
-                 kWorking + "\n\nProgram Name ABCDEFGHIJKLMNOPQRST Is Not Present On Target\n", 2,
-                 Rename("ABCDEFGHIJKLMNOPQRST", "NEW"), kFlash},
+        Case{"long_old_name_sent", {}, {"abcdefghijklmnopqrst", "new"},
+             kWorking + "\n\nProgram Name ABCDEFGHIJKLMNOPQRST Is Not Present On Target\n", 2,
+             Rename("ABCDEFGHIJKLMNOPQRST", "NEW"), kFlash},
         // Names go by position, options included: OLD stands second, so it
         // is the new name and the old one is empty.
-        ToolCase{"option_first_shifts_the_names", {}, {"-C1", "old", "new"},
-                 kWorking + "\n\nProgram Name  Is Not Present On Target\n", 2, Rename("", "OLD"), kFlash},
-        ToolCase{"new_name_exists", {}, {"old", "taken"},
-                 kWorking + "\n\nProgram Name TAKEN Already Exists On Target\n", 2, Rename("OLD", "TAKEN"), kFlash},
-        ToolCase{"7f_where_result_due", {"--result", "6=127", "--fillers-ff", "5"}, {"old", "new"},
-                 kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n", 2, Rename("OLD", "NEW"), kRenamed},
-        ToolCase{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, {"old", "new"},
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x06 RECEIVED DATA:0x86\n\n", 2, {0x06, 0x04, 0x0C},
-                 kFlash},
-        ToolCase{"name_echo_wrong_goes_on", {"--echo-fault", "2"}, {"old", "new"},
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x4f RECEIVED DATA:0xcf\n\n"
-                 "\nCHECKSUM ERROR: Checksum: 4f   ReceivedChecksum: cf \n\n" +
-                     kDone,
-                 254, Rename("OLD", "NEW"), kRenamed},
-        ToolCase{"checksum_wrong_goes_on", {"--checksum-fault", "6"}, {"old", "new"},
-                 "\nCHECKSUM ERROR: Checksum: cf   ReceivedChecksum: d0 \n\n" + kDone, 254, Rename("OLD", "NEW"),
-                 kRenamed}),
-    CaseTitle());
+        Case{"option_first_shifts_the_names", {}, {"-C1", "old", "new"},
+             kWorking + "\n\nProgram Name  Is Not Present On Target\n", 2, Rename("", "OLD"), kFlash},
+        Case{"new_name_exists", {}, {"old", "taken"}, kWorking + "\n\nProgram Name TAKEN Already Exists On Target\n",
+             2, Rename("OLD", "TAKEN"), kFlash},
+        Case{"7f_where_result_due", {"--result", "6=127", "--fillers-ff", "5"}, {"old", "new"},
+             kWorking + "\n\nERROR: UNKNOWN RESULT CODE 0x7f RECEIVED\n\n", 2, Rename("OLD", "NEW"), kRenamed},
+        Case{"command_echo_wrong_is_fatal", {"--echo-fault", "1"}, {"old", "new"},
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x06 RECEIVED DATA:0x86\n\n", 2, {0x06, 0x04, 0x0C}, kFlash},
+        Case{"name_echo_wrong_goes_on", {"--echo-fault", "2"}, {"old", "new"},
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x4f RECEIVED DATA:0xcf\n\n"
+             "\nCHECKSUM ERROR: Checksum: 4f   ReceivedChecksum: cf \n\n" +
+                 kDone,
+             254, Rename("OLD", "NEW"), kRenamed},
+        Case{"checksum_wrong_goes_on", {"--checksum-fault", "6"}, {"old", "new"},
+             "\nCHECKSUM ERROR: Checksum: cf   ReceivedChecksum: d0 \n\n" + kDone, 254, Rename("OLD", "NEW"),
+             kRenamed}),
+    [](const auto& info) { return std::string(info.param.title); });
 
-// Refused before the port is opened: no connection at all.
+struct Refusal {
+  const char* title;
+  std::vector<std::string> args;
+  std::string out;
+};
+
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.title; }
+
+class NameRefusals : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(NameRefusals, BeforeThePortIsOpened) {
+  const Refusal& c = GetParam();
+  CheckToolCase("vkname", kFlash, {.args = c.args, .out = c.out, .exit_code = 2, .sent = {}, .flash_after = kFlash});
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Refused, NameCases,
+    Refused, NameRefusals,
     ::testing::Values(
-        ToolCase{"new_name_of_16_characters", {}, {"old", "abcdefghijklmnop"},
-                     "\nName ABCDEFGHIJKLMNOP Is Longer Than 15 Characters\n", 2, {}, kFlash},
-        ToolCase{"single_name", {}, {"old"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n", 2, {}, kFlash},
-        ToolCase{"no_name", {}, {"-C1"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n", 2, {}, kFlash}),
-    CaseTitle());
+        Refusal{"new_name_of_16_characters", {"old", "abcdefghijklmnop"},
+                "\nName ABCDEFGHIJKLMNOP Is Longer Than 15 Characters\n"},
+        Refusal{"single_name", {"old"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n"},
+        Refusal{"no_name", {"-C1"}, "\nNew Name Missing: Usage Is VKNAME <Oldname Newname>\n"}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 }  // namespace

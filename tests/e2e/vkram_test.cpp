@@ -2,10 +2,11 @@
 // the bytes on the wire and the RAM image the board ends up with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
-#include <map>
 #include <optional>
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -18,14 +19,19 @@ using namespace vktest;
 
 namespace {
 
-using Bytes = std::vector<int>;  // trace bytes
+using Bytes = std::vector<int>;
 using Words = std::vector<uint32_t>;
 
 // vkram with a simulator of its own, which writes its RAM image.
 struct RamRig : ToolRig {
   explicit RamRig(std::vector<std::string> options = {}) : ToolRig("vkram", std::move(options)) {}
 
-  // Runs the tool, then waits for the simulator's trace and RAM image.
+  void Program(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry) {
+    WriteLanes(dir().File(base), blocks, entry);
+  }
+
+  // Runs the tool, then waits (bounded) until the simulator has seen the
+  // connection end, so its trace and RAM image are complete.
   RunResult Run(std::vector<std::string> args, const std::string& input = "") {
     RunResult r = ToolRig::Run(std::move(args), input);
     AwaitDisconnect();
@@ -33,7 +39,7 @@ struct RamRig : ToolRig {
   }
 
   // The board's RAM image: word address -> word, and the entry line.
-  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) const {
+  std::map<uint32_t, uint32_t> Image(std::string* entry = nullptr) {
     std::map<uint32_t, uint32_t> image;
     std::istringstream in(ReadFile(dir().File("ram.txt")));
     std::string line;
@@ -100,7 +106,7 @@ constexpr uint32_t kEntry = 0x00809C00;
 
 TEST(RamLoad, OneWordRecordAndStartAreTheDocumentedBytes) {
   RamRig rig;
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  rig.Program("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"00000800"}) +
@@ -119,7 +125,7 @@ TEST(RamLoad, BytesLoadedCountsEveryMessageHeader) {
   // 32 words: M = 136 (00 00 88 01 ...); 8 words: M = 40; 176 + 4 = 180.
   const std::vector<Block> blocks{{0x00001000, Counting(0x80706050, 32)}, {0x00002000, Counting(0xA1B2C3D4, 8)}};
   RamRig rig;
-  rig.WriteProgram("PROG", blocks, 0x00001000);
+  rig.Program("PROG", blocks, 0x00001000);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"00001000", "00002000"}) +
                                  Completed("180   B4", "PROG", "00001000"));
@@ -134,7 +140,7 @@ TEST(RamLoad, BytesLoadedCountsEveryMessageHeader) {
 
 TEST(RamLoad, TerminationFirstSendsOnlyTheStartMessage) {
   RamRig rig;
-  rig.WriteProgram("PROG", {}, kEntry);
+  rig.Program("PROG", {}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Completed("4   4", "PROG", "00809C00"));
   EXPECT_EQ(r.exit_code, 0);
@@ -144,7 +150,7 @@ TEST(RamLoad, TerminationFirstSendsOnlyTheStartMessage) {
 
 TEST(RamLoad, ZeroWordRecordIsAnEightByteMessage) {
   RamRig rig;
-  rig.WriteProgram("PROG", {{0x12345678, {}}}, kEntry);
+  rig.Program("PROG", {{0x12345678, {}}}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("PROG") + kConnected + Progress({"12345678"}) +
                                  Completed("12   C", "PROG", "00809C00"));
@@ -166,7 +172,7 @@ TEST(RamLoad, RamImageEqualsTheProgram) {
     blocks.push_back(b);
   }
   RamRig rig;
-  rig.WriteProgram("PROG", blocks, 0x00809812);
+  rig.Program("PROG", blocks, 0x00809812);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   std::string entry;
@@ -221,7 +227,7 @@ class RamFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(RamFailures, MessageExitCodeWire) {
   const FailCase& c = GetParam();
   RamRig rig(c.sim);
-  rig.WriteProgram("PROG", c.blocks, c.entry);
+  rig.Program("PROG", c.blocks, c.entry);
   const RunResult r = rig.Run({"prog"});
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.out, kBanner + Loading("PROG") + kConnected + c.after_connect);
@@ -265,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
 // RAM, the reader's message, exit 2, nothing more on the wire.
 TEST(RamReader, FormatErrorMidLoad) {
   RamRig rig;
-  rig.WriteProgram("PROG", {kOneWord, kSecond}, kEntry);
+  rig.Program("PROG", {kOneWord, kSecond}, kEntry);
   std::string x2 = ReadFile(rig.dir().File("PROG.X2"));
   const size_t second_line = x2.find('\n') + 1;
   x2.replace(second_line + 15, 2, "G0");  // the data byte of the second record
@@ -286,7 +292,7 @@ TEST(RamReader, FormatErrorMidLoad) {
 
 struct LocalCase {
   const char* title;
-  std::string lanes;  // the lanes whose files are there
+  std::vector<std::string> lanes;  // lane files present, named as given
   std::vector<std::string> args;
   std::string input;
   std::string out;
@@ -299,9 +305,9 @@ class RamLocal : public ::testing::TestWithParam<LocalCase> {};
 TEST_P(RamLocal, RefusedWithoutPortTraffic) {
   const LocalCase& c = GetParam();
   RamRig rig;
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
-  for (const char lane : std::string("0123"))
-    if (c.lanes.find(lane) == std::string::npos) std::remove(rig.dir().File(std::string("PROG.X") + lane).c_str());
+  rig.Program("PROG", {kOneWord}, kEntry);
+  for (const std::string name : {"PROG.X0", "PROG.X1", "PROG.X2", "PROG.X3"})
+    if (std::find(c.lanes.begin(), c.lanes.end(), name) == c.lanes.end()) std::remove(rig.dir().File(name).c_str());
   const RunResult r = rig.Run(c.args, c.input);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.exit_code, 2);
@@ -313,15 +319,15 @@ TEST_P(RamLocal, RefusedWithoutPortTraffic) {
 INSTANTIATE_TEST_SUITE_P(
     Local, RamLocal,
     ::testing::Values(
-        LocalCase{"lane_file_missing", "013", {"prog"}, "",
+        LocalCase{"lane_file_missing", {"PROG.X0", "PROG.X1", "PROG.X3"}, {"prog"}, "",
                   kBanner + "Loading File: PROG.X0\nLoading File: PROG.X1\n\nCan't Open File PROG.X2\n"},
-        LocalCase{"all_missing", "", {"prog"}, "", kBanner + "\nCan't Open File PROG.X0\n"},
-        LocalCase{"extension", "0123", {"prog.x0"}, "",
+        LocalCase{"all_missing", {}, {"prog"}, "", kBanner + "\nCan't Open File PROG.X0\n"},
+        LocalCase{"extension", {"PROG.X0", "PROG.X1", "PROG.X2", "PROG.X3"}, {"prog.x0"}, "",
                   kBanner + "\nFilename Extension Is Not Allowed"},
-        LocalCase{"dot_in_directory", "", {"../prog"}, "", kBanner + "\nFilename Extension Is Not Allowed"},
-        LocalCase{"name_too_long", "", {std::string(257, 'p')}, "",
+        LocalCase{"dot_in_directory", {}, {"../prog"}, "", kBanner + "\nFilename Extension Is Not Allowed"},
+        LocalCase{"name_too_long", {}, {std::string(257, 'p')}, "",
                   kBanner + "\nSource Name Longer Than 256 Characters Is Not Allowed\n"},
-        LocalCase{"prompt_without_answer", "", {}, "", kBanner + "File To Load : \n\nCan't Open File .X0\n"}),
+        LocalCase{"prompt_without_answer", {}, {}, "", kBanner + "File To Load : \n\nCan't Open File .X0\n"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // ---------------------------------------------------------------------------
@@ -329,7 +335,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RamSource, PromptedNameIsUpperCased) {
   RamRig rig;
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  rig.Program("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({}, "prog\n");
   EXPECT_EQ(Timeless(r.out), kBanner + "File To Load : \n" + Loading("PROG") + kConnected +
                                  Progress({"00000800"}) + Completed("16   10", "PROG", "00809C00"));
@@ -338,7 +344,7 @@ TEST(RamSource, PromptedNameIsUpperCased) {
 
 TEST(RamSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
   RamRig rig;
-  rig.WriteProgram("prog", {kOneWord}, kEntry);
+  rig.Program("prog", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(Timeless(r.out), kBanner + Loading("prog") + kConnected + Progress({"00000800"}) +
                                  Completed("16   10", "PROG", "00809C00"));
@@ -349,7 +355,7 @@ TEST(RamSource, LaneFilesFoundAsTypedOnACaseSensitiveFileSystem) {
 // 115200 are lost, the one at 38400 is answered, and the rate is saved.
 TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
   RamRig rig({"--baud", "38400"});
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  rig.Program("PROG", {kOneWord}, kEntry);
   WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=115200\n");
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
@@ -371,7 +377,7 @@ TEST(RamConnect, BoardAtTheOtherRateAnswersTheRamSync) {
 // The RAM loader syncs with 0x0F pairs, and the board echoes 0x0F.
 TEST(RamConnect, SyncPairIsZeroF) {
   RamRig rig;
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  rig.Program("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0);
   const Bytes sent = TraceBytes(rig.Trace(), '>');
@@ -385,7 +391,7 @@ TEST(RamConnect, SyncPairIsZeroF) {
 // Stale bytes after the sync echo are drained before the first message.
 TEST(RamConnect, StaleBytesAreDrained) {
   RamRig rig({"--stale", "30"});
-  rig.WriteProgram("PROG", {kOneWord}, kEntry);
+  rig.Program("PROG", {kOneWord}, kEntry);
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(rig.Sent(), Cat({kOneWordMessage, kStartMessage, {0x05}}));

@@ -12,6 +12,16 @@ namespace {
 
 std::vector<int> Bytes(std::initializer_list<int> b) { return b; }
 
+// vkstart with a simulator of its own.
+struct StartRig : ToolRig {
+  explicit StartRig(std::vector<std::string> options) : ToolRig("vkstart", std::move(options)) {}
+  RunResult Run(std::vector<std::string> args, int timeout_ms = 20000) {
+    return ToolRig::Run(std::move(args), "", timeout_ms);
+  }
+};
+
+using Case = ToolCase;
+
 // PROG: 05 50 52 4F 47 00, checksum 3D.
 const std::vector<int> kStartProg{0x05, 0x50, 0x52, 0x4F, 0x47, 0x00};
 std::vector<int> Then(std::vector<int> a, const std::vector<int>& b) {
@@ -20,60 +30,63 @@ std::vector<int> Then(std::vector<int> a, const std::vector<int>& b) {
 }
 const std::vector<int> kEnd{0x04, 0x0C};
 
-class StartCases : public ToolCases {};
-TEST_P(StartCases, OutputExitCodeAndWire) { CheckToolCase("vkstart", "", GetParam()); }
+class StartCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(StartCases, OutputExitCodeAndWire) {
+  CheckToolCase("vkstart", "", GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Results, StartCases,
     ::testing::Values(
-        ToolCase{"started", {"--program", "PROG"}, {"prog"}, "\nPROG Started On Target.\n", 2,
-                 Then(kStartProg, kEnd)},
-        ToolCase{"not_present", {"--program", "OTHER"}, {"prog"},
-                 "\nProgram Name PROG Is Not Present On Target\n", 2, Then(kStartProg, kEnd)},
-        ToolCase{"not_executable", {"--program", "DATA:2"}, {"data"},
-                 "\nDATA Is Not An Executable Program\n", 254,
-                 Bytes({0x05, 0x44, 0x41, 0x54, 0x41, 0x00, 0x04, 0x0C})},
-        ToolCase{"unknown_result", {"--program", "PROG", "--result", "5=7"}, {"prog"},
-                 "\nERROR: UNKNOWN RESULT CODE 0x07 RECEIVED\n", 2, Then(kStartProg, kEnd)},
-        ToolCase{"no_name_sends_single_zero", {}, {"-C1"},
-                 "\nProgram Name  Is Not Present On Target\n", 2, Bytes({0x05, 0x00, 0x04, 0x0C})},
-        ToolCase{"last_name_wins", {"--program", "B"}, {"a", "b"}, "\nB Started On Target.\n", 2,
-                 Bytes({0x05, 0x42, 0x00, 0x04, 0x0C})},
-        ToolCase{"fillers_before_first_echo", {"--program", "PROG", "--fillers-7f", "40"}, {"prog"},
-                 "\nPROG Started On Target.\n", 2, Then(kStartProg, kEnd)},
-        ToolCase{"stale_bytes_drained", {"--program", "PROG", "--stale", "25"}, {"prog"},
-                 "\nPROG Started On Target.\n", 2, Then(kStartProg, kEnd)},
-        ToolCase{"command_echo_wrong_is_fatal", {"--program", "PROG", "--echo-fault", "1"}, {"prog"},
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x05 RECEIVED DATA:0x85\n", 2,
-                 Bytes({0x05, 0x04, 0x0C})},
-        ToolCase{"name_echo_wrong_goes_on", {"--program", "PROG", "--echo-fault", "2"}, {"prog"},
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x50 RECEIVED DATA:0xd0\n"
-                 "\nCHECKSUM ERROR: Checksum: bd   ReceivedChecksum: 3d \n"
-                 "\nPROG Started On Target.\n",
-                 2, Then(kStartProg, kEnd)},
-        ToolCase{"checksum_wrong_goes_on", {"--program", "PROG", "--checksum-fault", "5"}, {"prog"},
-                 "\nCHECKSUM ERROR: Checksum: 3d   ReceivedChecksum: 3e \n\nPROG Started On Target.\n", 2,
-                 Then(kStartProg, kEnd)},
-        ToolCase{"end_session_not_started", {"--program", "DATA:2", "--result", "4=0"}, {"data"},
-                 "\nDATA Is Not An Executable Program\n\nERROR: TARGET PROGRAM NOT STARTED\n", 2,
-                 Bytes({0x05, 0x44, 0x41, 0x54, 0x41, 0x00, 0x04})},
-        ToolCase{"end_session_unknown_result", {"--program", "PROG", "--result", "4=9"}, {"prog"},
-                 "\nPROG Started On Target.\n\nERROR: UNKNOWN RESULT CODE RECEIVED\n", 2,
-                 Then(kStartProg, {0x04})},
-        ToolCase{"end_session_echo_wrong", {"--program", "PROG", "--echo-fault", "7"}, {"prog"},
-                 "\nPROG Started On Target.\n"
-                 "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x84\n",
-                 2, Then(kStartProg, {0x04})},
-        ToolCase{"end_session_checksum_wrong", {"--program", "PROG", "--checksum-fault", "4"}, {"prog"},
-                 "\nPROG Started On Target.\n\nCHECKSUM ERROR: Checksum: 04   ReceivedChecksum: 05 \n", 2,
-                 Then(kStartProg, {0x04})},
-        ToolCase{"silent_target_times_out", {"--program", "PROG", "--silent-after", "3"}, {"prog"},
-                 "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n", 2,
-                 Bytes({0x05, 0x50, 0x52})}),
-    CaseTitle());
+        Case{"started", {"--program", "PROG"}, {"prog"}, "\nPROG Started On Target.\n", 2,
+             Then(kStartProg, kEnd)},
+        Case{"not_present", {"--program", "OTHER"}, {"prog"},
+             "\nProgram Name PROG Is Not Present On Target\n", 2, Then(kStartProg, kEnd)},
+        Case{"not_executable", {"--program", "DATA:2"}, {"data"},
+             "\nDATA Is Not An Executable Program\n", 254,
+             Bytes({0x05, 0x44, 0x41, 0x54, 0x41, 0x00, 0x04, 0x0C})},
+        Case{"unknown_result", {"--program", "PROG", "--result", "5=7"}, {"prog"},
+             "\nERROR: UNKNOWN RESULT CODE 0x07 RECEIVED\n", 2, Then(kStartProg, kEnd)},
+        Case{"no_name_sends_single_zero", {}, {"-C1"},
+             "\nProgram Name  Is Not Present On Target\n", 2, Bytes({0x05, 0x00, 0x04, 0x0C})},
+        Case{"last_name_wins", {"--program", "B"}, {"a", "b"}, "\nB Started On Target.\n", 2,
+             Bytes({0x05, 0x42, 0x00, 0x04, 0x0C})},
+        Case{"fillers_before_first_echo", {"--program", "PROG", "--fillers-7f", "40"}, {"prog"},
+             "\nPROG Started On Target.\n", 2, Then(kStartProg, kEnd)},
+        Case{"stale_bytes_drained", {"--program", "PROG", "--stale", "25"}, {"prog"},
+             "\nPROG Started On Target.\n", 2, Then(kStartProg, kEnd)},
+        Case{"command_echo_wrong_is_fatal", {"--program", "PROG", "--echo-fault", "1"}, {"prog"},
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x05 RECEIVED DATA:0x85\n", 2,
+             Bytes({0x05, 0x04, 0x0C})},
+        Case{"name_echo_wrong_goes_on", {"--program", "PROG", "--echo-fault", "2"}, {"prog"},
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x50 RECEIVED DATA:0xd0\n"
+             "\nCHECKSUM ERROR: Checksum: bd   ReceivedChecksum: 3d \n"
+             "\nPROG Started On Target.\n",
+             2, Then(kStartProg, kEnd)},
+        Case{"checksum_wrong_goes_on", {"--program", "PROG", "--checksum-fault", "5"}, {"prog"},
+             "\nCHECKSUM ERROR: Checksum: 3d   ReceivedChecksum: 3e \n\nPROG Started On Target.\n", 2,
+             Then(kStartProg, kEnd)},
+        Case{"end_session_not_started", {"--program", "DATA:2", "--result", "4=0"}, {"data"},
+             "\nDATA Is Not An Executable Program\n\nERROR: TARGET PROGRAM NOT STARTED\n", 2,
+             Bytes({0x05, 0x44, 0x41, 0x54, 0x41, 0x00, 0x04})},
+        Case{"end_session_unknown_result", {"--program", "PROG", "--result", "4=9"}, {"prog"},
+             "\nPROG Started On Target.\n\nERROR: UNKNOWN RESULT CODE RECEIVED\n", 2,
+             Then(kStartProg, {0x04})},
+        Case{"end_session_echo_wrong", {"--program", "PROG", "--echo-fault", "7"}, {"prog"},
+             "\nPROG Started On Target.\n"
+             "\nERROR AT RECEIVED ECHO: TRANSMITTED DATA:0x04 RECEIVED DATA:0x84\n",
+             2, Then(kStartProg, {0x04})},
+        Case{"end_session_checksum_wrong", {"--program", "PROG", "--checksum-fault", "4"}, {"prog"},
+             "\nPROG Started On Target.\n\nCHECKSUM ERROR: Checksum: 04   ReceivedChecksum: 05 \n", 2,
+             Then(kStartProg, {0x04})},
+        Case{"silent_target_times_out", {"--program", "PROG", "--silent-after", "3"}, {"prog"},
+             "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n", 2,
+             Bytes({0x05, 0x50, 0x52})}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 TEST(StartConnect, TraceLineAndConnectTimeWithInfoFlag) {
-  ToolRig rig("vkstart", {"--program", "PROG"});
+  StartRig rig({"--program", "PROG"});
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_EQ(r.exit_code, 2);
   const std::regex expected(
@@ -86,7 +99,7 @@ TEST(StartConnect, TraceLineAndConnectTimeWithInfoFlag) {
 }
 
 TEST(StartConnect, BoardAtTheOtherRateIsFoundAndSaved) {
-  ToolRig rig("vkstart", {"--program", "PROG", "--baud", "38400"});
+  StartRig rig({"--program", "PROG", "--baud", "38400"});
   WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=115200\n");
   const RunResult r = rig.Run({"prog", "-I"});
   EXPECT_EQ(r.exit_code, 2);
@@ -105,7 +118,7 @@ TEST(StartConnect, BoardAtTheOtherRateIsFoundAndSaved) {
 TEST(StartConnect, PacedLineStillDeliversTheClosingByte) {
   // At the line's real speed the closing byte is still on its way when the
   // program ends and closes the connection; the board must still get it.
-  ToolRig rig("vkstart", {"--program", "PROG", "--baud", "38400", "--pace", "--latency", "20"});
+  StartRig rig({"--program", "PROG", "--baud", "38400", "--pace", "--latency", "20"});
   WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=38400\n");
   const RunResult r = rig.Run({"prog"});
   EXPECT_EQ(r.out, "\nPROG Started On Target.\n");
@@ -113,7 +126,7 @@ TEST(StartConnect, PacedLineStillDeliversTheClosingByte) {
 }
 
 TEST(StartConnect, StoredLowRateIsTriedFirst) {
-  ToolRig rig("vkstart", {"--program", "PROG", "--baud", "38400"});
+  StartRig rig({"--program", "PROG", "--baud", "38400"});
   WriteFile(rig.SettingsFile(), "PORT=COM1\nBAUD=38400\n");
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_NE(r.out.find("1 Attempt(s) Required"), std::string::npos) << r.out;
@@ -126,10 +139,12 @@ struct SyncCase {
   int attempts;
 };
 
+void PrintTo(const SyncCase& c, std::ostream* os) { *os << c.title; }
+
 class StartSync : public ::testing::TestWithParam<SyncCase> {};
 
 TEST_P(StartSync, AttemptsCounted) {
-  ToolRig rig("vkstart", GetParam().sim);
+  StartRig rig(GetParam().sim);
   const RunResult r = rig.Run({"prog", "-i"});
   EXPECT_EQ(r.exit_code, 2);
   const std::string needle =
@@ -141,22 +156,22 @@ TEST_P(StartSync, AttemptsCounted) {
 INSTANTIATE_TEST_SUITE_P(
     Connection, StartSync,
     ::testing::Values(SyncCase{"first_attempt", {"--program", "PROG"}, 1},
-                          SyncCase{"second_attempt", {"--program", "PROG", "--sync-ignore", "2"}, 2},
-                          SyncCase{"junk_before_echo", {"--program", "PROG", "--sync-junk"}, 2},
-                          SyncCase{"cts_already_high_drops_and_rises", {"--program", "PROG", "--cts-high"}, 1}),
-    CaseTitle());
+                      SyncCase{"second_attempt", {"--program", "PROG", "--sync-ignore", "2"}, 2},
+                      SyncCase{"junk_before_echo", {"--program", "PROG", "--sync-junk"}, 2},
+                      SyncCase{"cts_already_high_drops_and_rises", {"--program", "PROG", "--cts-high"}, 1}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 TEST(StartConnect, CtsThatNeverRisesIsWaitedForWithStars) {
-  ToolRig rig("vkstart", {"--program", "PROG", "--no-cts"});
-  const RunResult r = rig.Run({"prog"}, "", 2500);
+  StartRig rig({"--program", "PROG", "--no-cts"});
+  const RunResult r = rig.Run({"prog"}, 2500);
   EXPECT_TRUE(r.timed_out);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("\\*+"))) << r.out;
   EXPECT_EQ(TraceBytes(rig.Trace(), '>'), Bytes({}));
 }
 
 TEST(StartConnect, CtsStuckHighIsNeverTakenAsReady) {
-  ToolRig rig("vkstart", {"--program", "PROG", "--cts-stuck"});
-  const RunResult r = rig.Run({"prog"}, "", 1500);
+  StartRig rig({"--program", "PROG", "--cts-stuck"});
+  const RunResult r = rig.Run({"prog"}, 1500);
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(TraceBytes(rig.Trace(), '>'), Bytes({}));
 }
@@ -170,7 +185,7 @@ TEST(StartPort, RefusedConnectionIsAnOpenFailure) {
 }
 
 TEST(StartPort, PortOptionSelectsTheMappedDevice) {
-  ToolRig rig("vkstart", {"--program", "PROG"});
+  StartRig rig({"--program", "PROG"});
   auto env = ToolEnv("rfc2217://127.0.0.1:1");
   env["VK_COM3"] = rig.Url();
   const RunResult r = RunProgram({rig.tool(), "prog", "-c3"}, env, rig.dir().path());

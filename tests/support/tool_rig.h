@@ -28,6 +28,35 @@ struct Block {
   std::vector<uint32_t> words;
 };
 
+inline std::string Hex(unsigned value, int digits) {
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "%0*X", digits, value);
+  return text.data();
+}
+
+// A record line: block length, type, checksum, address length, address, data.
+inline std::string LaneLine(char type, uint32_t address, const std::string& data) {
+  const std::string body = type + std::string("008") + Hex(address, 8) + data;
+  return "%" + Hex(static_cast<unsigned>(body.size() + 2), 2) + body;
+}
+
+// Writes the lane files BASE.X0 .. BASE.X3 (BASE a path): a data record per
+// block and, when `entry` is given, the termination record, each line ending
+// in `eol`. The checksum field, which the reader does not check, is 00.
+inline void WriteLanes(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry,
+                       const std::string& eol = "\n") {
+  for (int lane = 0; lane < 4; ++lane) {
+    std::string text;
+    for (const Block& b : blocks) {
+      std::string data;
+      for (uint32_t w : b.words) data += Hex((w >> (8 * lane)) & 0xFF, 2);
+      text += LaneLine('6', b.address, data) + eol;
+    }
+    if (entry) text += LaneLine('8', *entry, "") + eol;
+    WriteFile(base + ".X" + std::to_string(lane), text);
+  }
+}
+
 class ToolRig {
  public:
   // `flash`: the simulator's flash file, one file per line; empty for none.
@@ -72,24 +101,6 @@ class ToolRig {
     }
     return kept;
   }
-  // Writes the lane files BASE.X0 .. BASE.X3 beside the tool: a data record
-  // per block and, when `entry` is given, the termination record, each line
-  // ending in `eol`. The checksum field, which the reader does not check,
-  // is 00.
-  void WriteProgram(const std::string& base, const std::vector<Block>& blocks, std::optional<uint32_t> entry,
-                    const std::string& eol = "\n") const {
-    for (int lane = 0; lane < 4; ++lane) {
-      std::string text;
-      for (const Block& b : blocks) {
-        std::string data;
-        for (uint32_t w : b.words) data += Hex((w >> (8 * lane)) & 0xFF, 2);
-        text += LaneLine('6', b.address, data) + eol;
-      }
-      if (entry) text += LaneLine('8', *entry, "") + eol;
-      WriteFile(dir_.File(base + ".X" + std::to_string(lane)), text);
-    }
-  }
-
   const TempDir& dir() const { return dir_; }
   const std::string& tool() const { return tool_; }
   std::string Url() const { return sim_.Url(); }
@@ -104,17 +115,6 @@ class ToolRig {
     }
     options.insert(options.end(), {"--trace", dir_.File("trace.txt"), "--ram-dump", dir_.File("ram.txt")});
     return options;
-  }
-
-  static std::string Hex(unsigned value, int digits) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%0*X", digits, value);
-    return text.data();
-  }
-  // A record line: block length, type, checksum, address length, address, data.
-  static std::string LaneLine(char type, uint32_t address, const std::string& data) {
-    const std::string body = type + std::string("008") + Hex(address, 8) + data;
-    return "%" + Hex(static_cast<unsigned>(body.size() + 2), 2) + body;
   }
 
   // Without the answered try's sync bytes: the RAM loader's 0F pair, or
@@ -133,29 +133,17 @@ class ToolRig {
 
 // One run of a utility and what it must give.
 struct ToolCase {
-  const char* title;
-  std::vector<std::string> sim;   // the simulator's options
-  std::vector<std::string> args;  // the tool's
-  std::string out;                // standard output, exactly
-  int exit_code;
-  std::vector<int> sent;  // host to board after the sync; none: no connection at all
+  const char* title = "";
+  std::vector<std::string> sim = {};   // the simulator's options
+  std::vector<std::string> args = {};  // the tool's
+  std::string out = "";                // standard output, exactly
+  int exit_code = 0;
+  std::vector<int> sent = {};  // host to board after the sync; none: no connection at all
   std::optional<std::string> flash_after = std::nullopt;  // the flash file afterwards, when checked
   std::string input = "";                                 // standard input
 };
 
 inline void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.title; }
-
-// Each utility's case table is a suite of its own: a fixture class derived
-// from this, whose one TEST_P calls CheckToolCase.
-using ToolCases = ::testing::TestWithParam<ToolCase>;
-
-// Names a parameterised case after its title.
-struct CaseTitle {
-  template <typename Param>
-  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
-    return info.param.title;
-  }
-};
 
 // Runs `tool` as the case says against a simulator whose flash file holds
 // `flash`, and checks all of it. The settings file, new at the start, holds
