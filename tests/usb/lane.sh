@@ -111,10 +111,6 @@ DATA 2 24 5 25 14 3 0 00809c00 0f0f0f0f'
     finish
     rm -rf "$dir"
     }
-    for t in /tmp/w/$1/*.flash.trace; do  # the board saw the RTS pulse, then raised CTS, which the tool waited for
-      grep -q '# rts 0' "$t" && grep -q '# cts 1' "$t"
-      check "$1" "rts-cts $(basename "$t")" $? ""
-    done
   }
 
   through() {  # chip driver usb latency

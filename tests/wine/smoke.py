@@ -337,8 +337,8 @@ class Suite:
                                    extra_env={"WINEPATH": windows_home})
         files = [f for f in os.listdir(home) + os.listdir(elsewhere) if f.upper().endswith(".SET")]
         named = f"vkstart: settings file {windows_home}\\VKSTART.SET\n".upper().encode()
-        report("settings: VKSTART.EXE typed with its extension: the file beside the program, named on standard "
-               "error by -I", rc == 2 and [f.upper() for f in files] == ["VKSTART.SET"]
+        report("settings: VKSTART.EXE typed from elsewhere: the file beside the program, named by -I",
+               rc == 2 and [f.upper() for f in files] == ["VKSTART.SET"]
                and read_bytes(os.path.join(home, files[0])) == b"PORT=COM3\r\nBAUD=115200\r\n"
                and named in windows_text(err).upper(), f"rc {rc}, files {files}, stderr {err!r}")
 
@@ -348,8 +348,7 @@ class Suite:
         for side, (rc, out, err), path in (("linux", linux, os.path.join(ldir, "vkstart.SET")), ("windows", windows,
                                            "Z:" + wdir.replace("/", "\\") + "\\vkstart.SET")):
             out, path = windows_text(out) if side == "windows" else out, path.encode()
-            report(f"settings: {side}: a folder in the settings file's place: the message on standard output, "
-                   "the reason on standard error",
+            report(f"settings: {side}: a folder in the file's place: the message on stdout, the reason on stderr",
                    rc == 2 and out.startswith(b"\nSettings File " + path + b" Could Not Be Written\n\nOpen Of ")
                    and b"vkstart: settings file " + path + b" cannot be written: a directory" in err,
                    f"rc {rc}, stdout {out!r}, stderr {err!r}")
@@ -624,11 +623,9 @@ class Suite:
         sim.stop()
         os.close(master)
         out, err = read_bytes(out_path), read_bytes(err_path)
-        report("key press on the console ends the wait for CTS: exit 2 within 10 s, only the wait's stars on "
-               "standard output, on standard error that the key ended it",
+        report("a key press ends the wait for CTS: exit 2 within 10 s, the stars only on stdout, the key on stderr",
                pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b""
-               and b"a key press ended the wait" in err,
-               f"pressed {pressed is not None}, rc {rc}, stdout {out!r}, stderr {err!r}")
+               and b"a key press ended the wait" in err, f"pressed {pressed is not None}, rc {rc}, {out!r}, {err!r}")
 
     def test_com_port(self):
         """The Win32 backend on Wine COM ports that are pseudo-terminals."""
