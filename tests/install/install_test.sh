@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, checks the files and runs
-# installed programs; then builds the Debian package with cpack, checks its
-# contents (skipped when dpkg-deb is absent) and has lintian check it.
+# installed programs; then builds the Debian package with cpack and checks
+# its contents (skipped when dpkg-deb is absent).
 #   install_test.sh BUILD_DIR VERSION PROGRAM...
 # CMAKE and CPACK name the cmake and cpack commands.
 set -euo pipefail
@@ -20,20 +20,14 @@ for name in "${programs[@]}"; do
   [ -f "$p/share/man/man1/$name.1.gz" ] || [ -f "$p/share/man/man1/$name.1" ] || fail "man page $name.1 missing"
   [ -f "$p/share/bash-completion/completions/$name" ] || fail "completion for $name missing"
 done
-for doc in README.md copyright changelog.gz; do
-  [ -f "$p/share/doc/vktools/$doc" ] || fail "$doc missing"
-done
+for doc in README.md copyright changelog.gz; do [ -f "$p/share/doc/vktools/$doc" ] || fail "$doc missing"; done
 zcat "$p/share/doc/vktools/changelog.gz" | head -1 | grep -qx "vktools ($version) unstable; urgency=medium" \
   || fail "the changelog's first entry is not for $version"
 bash -c '. "$1"; complete -p vkburn vksim vkports' _ "$p/share/bash-completion/completions/vkburn" >/dev/null \
   || fail "the completion file does not define the completions"
 
-# What the installed completion offers, one word a line, in a directory
-# with lane files: completes DIR WORD... (the last word is the one completed).
-completes() {
-  local dir=$1
-  shift
-  (cd "$dir" && bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+completes() {  # DIR WORD...: what the installed completion offers for the last WORD, in a line
+  (cd "$1" && shift && bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
     fn=_vktools; [ "$1" = vksim ] && fn=_vksim; $fn "$1"; printf "%s\n" "${COMPREPLY[@]}"' \
     _ "$p/share/bash-completion/completions/vktools" "$@" | sort | tr '\n' ' ')
 }
@@ -67,8 +61,7 @@ set -e
 grep -q '^Usage: VKLIST \[-C<n>\]' <<<"$out" || fail "vklist -H: $out"
 echo "installed into a temporary prefix: ${#programs[@]} programs, man pages, completions, README"
 
-# The install section's build on a machine without GoogleTest: it configures,
-# and only the programs are built.
+# The install section's build on a machine without GoogleTest: the programs only.
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 "$cmake" -S "$source_dir" -B "$tmp/no-gtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >"$tmp/no-gtest.log" 2>&1 \
   || { cat "$tmp/no-gtest.log"; fail "configuring without GoogleTest"; }
@@ -92,15 +85,9 @@ done
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 [ -n "$depends" ] || fail "package has no Depends (is dpkg-shlibdeps, package dpkg-dev, installed?)"
 [ "$(dpkg-deb -f "${debs[0]}" Section)" = devel ] || fail "package section"
-for doc in copyright changelog.gz; do
-  grep -q " \./usr/share/doc/vktools/$doc\$" <<<"$contents" || fail "package lacks /usr/share/doc/vktools/$doc"
-done
+for doc in copyright changelog.gz; do grep -q " \./usr/share/doc/vktools/$doc\$" <<<"$contents" || fail "no $doc"; done
 echo "package ${debs[0]##*/}: Depends: $depends"
-# Debian's own checks: no errors (the warnings and notes it gives are named
-# in the README's install section).
-if command -v lintian >/dev/null; then
+if command -v lintian >/dev/null; then  # Debian's own checks: no errors (the README names its warnings)
   lintian --fail-on error "${debs[0]}" >"$tmp/lintian.log" 2>&1 || { cat "$tmp/lintian.log"; fail "lintian"; }
   echo "lintian: no errors"
-else
-  echo "skipping lintian: not installed"
-fi
+else echo "skipping lintian: not installed"; fi

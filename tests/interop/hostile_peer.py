@@ -2,12 +2,10 @@
 """A hostile RFC 2217 server for the tools' bounded-run tests: hostile_peer.py MODE [WHEN].
 
 Prints "peer: listening on 127.0.0.1:PORT", serves one client for at most 60 s.
-Modes: refuse, silent, close-text, flood-cts (data, never CTS), and the floods
-data, nops, negotiations, endless-sb (a subnegotiation opened, never closed),
-sent as fast as the socket takes them WHEN: open (in place of the agreement to
-the COM port option), reply (after the first command's echo, the default) or
-close (after the session's closing byte). Until then it is a board with an
-empty flash. A flood ends with "peer: flooded N MB at R MB/s" on stderr.
+Modes: refuse, silent, close-text, flood-cts (data, never CTS), and data, nops,
+negotiations, endless-sb: a board with an empty flash, then a flood as fast as the
+socket takes it WHEN: open (in place of the agreement), reply (after the first
+command's echo, the default) or close (after the session's closing byte).
 """
 
 import contextlib
@@ -18,10 +16,8 @@ import time
 
 IAC, SB, SE, WILL, WONT, DO, DONT, NOP = 255, 250, 240, 251, 252, 253, 254, 241
 COM_PORT, SET_BAUDRATE, SET_CONTROL, NOTIFY_MODEMSTATE, RTS_ON, RTS_OFF = 44, 1, 5, 7, 11, 12
-FLOODS = {"data": b"\x55", "nops": bytes([IAC, NOP]), "endless-sb": b"\x10",
-          "negotiations": bytes([IAC, WILL, 1, IAC, DO, 24])}
-FLOOD_START = {"endless-sb": bytes([IAC, SB, COM_PORT, 100 + NOTIFY_MODEMSTATE])}
-SYNC = (0x7F, 0x0F)
+FLOODS = {"data": b"\x55" * 4096, "nops": bytes([IAC, NOP]) * 2048, "endless-sb": b"\x10" * 4096,
+          "negotiations": bytes([IAC, WILL, 1, IAC, DO, 24]) * 700}
 # The board's answers: an empty directory; the session's end with a program started.
 ANSWERS = {0x08: bytes([0x08, 0x08, 0x00]), 0x04: bytes([0x04, 0x04, 0x01])}
 CLOSING_BYTE = 0x0C
@@ -50,17 +46,16 @@ def drain(conn):
             pass
 
 
-def flood(conn, kind, deadline):
-    """Sends the flood as fast as the socket takes it, until a send fails; what the client
-    sends is read on the side, and a client that has shut down its side is flooded on."""
-    unit = FLOODS[kind]
-    block = unit * ((1 << 20) // len(unit))
+def flood(conn, mode, deadline):
+    """Until a send fails; what the client sends is read on the side, and a client
+    that has shut down its side is flooded on. Says on stderr how fast it went."""
     conn.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)  # more in flight than one read takes
     conn.settimeout(5)
     threading.Thread(target=drain, args=(conn,), daemon=True).start()
-    sent, began = 0, time.monotonic()
+    block, sent, began = FLOODS[mode] * 256, 0, time.monotonic()
     try:
-        conn.sendall(FLOOD_START.get(kind, b""))
+        if mode == "endless-sb":  # a subnegotiation opened, never closed
+            conn.sendall(bytes([IAC, SB, COM_PORT, 100 + NOTIFY_MODEMSTATE]))
         while time.monotonic() < deadline:
             conn.sendall(block)
             sent += len(block)
@@ -88,7 +83,7 @@ def serve(conn, mode, when):
     conn.settimeout(0.01)
     while time.monotonic() < deadline:
         if flooding:
-            conn.sendall(FLOODS["data"] * 4096)
+            conn.sendall(FLOODS.get(mode, FLOODS["data"]))
         if cts_at is not None and time.monotonic() >= cts_at:
             conn.sendall(bytes([IAC, SB, COM_PORT, 100 + NOTIFY_MODEMSTATE, 0x11, IAC, SE]))
             cts_at = None
@@ -109,7 +104,7 @@ def serve(conn, mode, when):
             elif command == SET_CONTROL and value[:1] == bytes([RTS_OFF]) and rts_on:
                 rts_on, cts_at = False, None if mode == "flood-cts" else time.monotonic() + 0.1
         for b in data if not flooding else b"":
-            if b in SYNC and syncs < 2:
+            if b in (0x7F, 0x0F) and syncs < 2:  # the sync
                 syncs += 1
                 conn.sendall(bytes([b]))
             elif mode in FLOODS and when == "reply":  # the first command's echo, then the flood

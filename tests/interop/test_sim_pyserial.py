@@ -29,7 +29,6 @@ check = tally.check
 
 
 def Sim(*options):
-    """vksim for one group of checks, until stopped."""
     sim = peers.vksim(BIN_DIR, ["--port", "0", "--idle-timeout", "60"] + list(options))
     if sim.url is None:
         sim.stop()
@@ -65,6 +64,11 @@ def exchange(port, sent):
     return echoes
 
 
+def trace_lines(path):
+    with open(path) as f:
+        return [line.rstrip("\n") for line in f]
+
+
 def data_lines(lines):
     return [l for l in lines if l[:2] in ("> ", "< ", "x ")]
 
@@ -89,7 +93,7 @@ def test_session(tmp):
         check("nothing after the closing byte", port.read(1) == b"")
         port.close()
         time.sleep(0.2)
-        lines = peers.trace_lines(trace)
+        lines = trace_lines(trace)
         expected = ["> 7f", "< 7f", "> 7f", "< 7f",
                     "> 05", "< 05", "> 41", "< 41", "> 42", "< 42", "> 00", "< 00",
                     "< 88", "< 01", "> 04", "< 04", "< 04", "< 01", "> 0c"]
@@ -117,7 +121,7 @@ def test_wrong_rate(tmp):
         port.write(b"\x7f")
         check("no echo at 38400 for a board at 115200", port.read(1) == b"")
         time.sleep(0.1)
-        lines = peers.trace_lines(trace)
+        lines = trace_lines(trace)
         check("trace shows the lost byte", "x 7f" in lines and "> 7f" not in lines,
               repr(data_lines(lines)))
         check("trace shows the host's rate", "# baud 38400" in lines)

@@ -1,7 +1,6 @@
-"""What the Python test scripts share: the tally of their checks, vksim (or
-any peer that first prints "... listening on 127.0.0.1:PORT") as a child
-process, bounded runs of a program, and trace files. Every wait has a
-bound; a child that outlives it is killed with its process group."""
+"""What the Python test scripts share: the tally of their checks and a peer
+as a child process, which is killed with its process group when it
+outlives its bound."""
 
 import os
 import re
@@ -11,15 +10,11 @@ import subprocess
 
 
 class Tally:
-    """Counts the checks and prints a line for each."""
-
     passed = failed = 0
 
     def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
+        ok = bool(ok)
+        self.passed, self.failed = self.passed + ok, self.failed + (not ok)
         print(("PASS " if ok else "FAIL ") + name + ("" if ok or not detail else ": " + detail), flush=True)
         return ok
 
@@ -30,23 +25,17 @@ class Tally:
 
 
 class Peer:
-    """A peer program in a session of its own; url and port stay None when it
-    does not name its port within `start_timeout` seconds."""
+    """A peer (vksim, or any that first prints "... listening on 127.0.0.1:PORT")
+    in a session of its own; url stays None when it names no port in time."""
 
     def __init__(self, argv, cwd=None, start_timeout=10):
         self.proc = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, start_new_session=True)
-        self.output, self.port, self.url = b"", None, None
-        line, fd = b"", self.proc.stdout.fileno()
-        while not line.endswith(b"\n") and select.select([fd], [], [], start_timeout)[0]:
-            chunk = os.read(fd, 1)
-            if not chunk:
-                break
-            line += chunk
+        self.output, line, fd = b"", b"", self.proc.stdout.fileno()
+        while not line.endswith(b"\n") and select.select([fd], [], [], start_timeout)[0] and (c := os.read(fd, 1)):
+            line += c
         m = re.search(rb"listening on 127\.0\.0\.1:(\d+)", line)
-        if m:
-            self.port = int(m.group(1))
-            self.url = f"rfc2217://127.0.0.1:{self.port}"
+        self.url = m and f"rfc2217://127.0.0.1:{int(m.group(1))}"
 
     def finish(self, timeout=15):
         """Waits for the peer to end by itself; its exit code, None when it had to be killed."""
@@ -67,28 +56,3 @@ class Peer:
 
 def vksim(bin_dir, options, cwd=None):
     return Peer([os.path.join(bin_dir, "vksim")] + list(options), cwd)
-
-
-def run_bounded(argv, cwd, env, stdin_data=b"", timeout=60, with_stderr=False):
-    """(exit code, stdout), with `with_stderr` (exit code, stdout, stderr),
-    of a program run in a session of its own; a run past its time is killed
-    with its group and has the exit code None."""
-    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE if with_stderr else subprocess.DEVNULL, start_new_session=True)
-    try:
-        out, err = proc.communicate(stdin_data, timeout=timeout)
-        rc = proc.returncode
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        out, err = proc.communicate()
-        rc = None
-    return (rc, out, err or b"") if with_stderr else (rc, out)
-
-
-def trace_lines(path):
-    """The lines of a trace file; none when there is no file."""
-    try:
-        with open(path, errors="replace") as f:
-            return f.read().splitlines()
-    except OSError:
-        return []

@@ -51,6 +51,7 @@ SIM_TIMEOUT = 30  # seconds, the simulator's own idle limit
 UNREACHABLE = "rfc2217://127.0.0.1:1"
 ALL_PORTS = (1, 2, 3, 4)
 NOBODY = 65534  # the ordinary user an installed program is tried as
+ENVIRONMENT_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 # Error codes for the same failure on the two systems.
 ECONNREFUSED = 111
 WSAECONNREFUSED = 10061
@@ -91,14 +92,24 @@ def compare(name, linux, windows, normalise=lambda b: b):
         report(name, True)
 
 
-def run_bounded(argv, cwd, env, stdin_data=b"", with_stderr=False):
-    return peers.run_bounded(argv, cwd, env, stdin_data, RUN_TIMEOUT, with_stderr)
+def run_bounded(argv, cwd, env, stdin_data=b"", timeout=RUN_TIMEOUT, with_stderr=False):
+    """Runs a process in a session of its own; (rc, stdout), and stderr when asked. A run past its
+    time is killed with its whole group and reported as rc None."""
+    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE if with_stderr else subprocess.DEVNULL,
+                            start_new_session=True)
+    try:
+        out, err = proc.communicate(stdin_data, timeout=timeout)
+        rc = proc.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        out, err = proc.communicate()
+        rc = None
+    return (rc, out, err or b"") if with_stderr else (rc, out)
 
 
 class Wine:
-    """A private Wine prefix with a persistent wineserver of its own; with
-    `ordinary`, of an ordinary user's (run as nobody when the suite runs as
-    root, who may write anywhere), in `root`, which becomes that user's."""
+    """A private Wine prefix with a persistent wineserver of its own."""
 
     def __init__(self, root, ordinary=False):
         self.prefix = os.path.join(root, "prefix")
@@ -110,12 +121,11 @@ class Wine:
         self.base.setdefault("HOME", root)  # Wine will not start without one
         self.placeholders = {n: os.path.join(root, f"no-port-com{n}") for n in ALL_PORTS}
         self.as_user = []
-        if ordinary and os.geteuid() == 0:
+        if ordinary and os.geteuid() == 0:  # an ordinary user's prefix: nobody's (root may write anywhere)
             self.as_user = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--"]
             self.base["HOME"] = root
             os.chown(root, NOBODY, NOBODY)
-            parent = os.path.dirname(root)  # the suite's work directory: passable
-            os.chmod(parent, os.stat(parent).st_mode | 0o111)
+            os.chmod(os.path.dirname(root), 0o711)  # the suite's work directory: passable
 
     def env(self, ports=None, extra=None):
         """The environment of one run. `ports` maps a port number to the value
@@ -180,7 +190,7 @@ class Wine:
 
     def run(self, exe, args, cwd, ports=None, stdin_data=b"", extra_env=None, with_stderr=False):
         return run_bounded(self.as_user + ["wine", exe] + args, cwd, self.env(ports, extra_env), stdin_data,
-                           with_stderr)
+                           with_stderr=with_stderr)
 
     def registry(self, key, value):
         """A value in the prefix's registry as `reg query` shows it; "" when absent."""
@@ -198,7 +208,7 @@ def linux_env(ports=None):
 
 
 def run_linux(exe, args, cwd, ports=None, stdin_data=b"", with_stderr=False):
-    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data, with_stderr)
+    return run_bounded([exe] + args, cwd, linux_env(ports), stdin_data, with_stderr=with_stderr)
 
 
 def start_sim(vksim, workdir, options):
@@ -322,42 +332,29 @@ class Suite:
         report("settings: full path ending in .exe", rc == 2 and content == b"PORT=COM1\r\nBAUD=115200\r\n",
                f"rc {rc}, file {content!r}")
 
-        # Typed with its extension in capitals, from elsewhere: the system
-        # names the program, so the file stays beside it; -I names it on
-        # standard error.
+        # Typed with its extension in capitals from elsewhere: the file beside the program.
         rc, _, err = self.wine.run("VKSTART.EXE", ["-C3", "-I", "PROG"], elsewhere, with_stderr=True,
                                    extra_env={"WINEPATH": windows_home})
-        files = sorted(f for f in os.listdir(home) if f.upper().endswith(".SET"))
-        content = read_bytes(os.path.join(home, files[0])) if len(files) == 1 else None
-        named = re.search(rb"vkstart: settings file ([^\r\n]*)", err)
-        report("settings: VKSTART.EXE typed with its extension: the file beside the program, named on standard "
-               "error by -I", rc == 2 and content == b"PORT=COM3\r\nBAUD=115200\r\n" and named is not None
-               and named.group(1).upper() == (windows_home + "\\VKSTART.SET").upper().encode()
-               and not [f for f in os.listdir(elsewhere) if f.upper().endswith(".SET")],
-               f"rc {rc}, files {files}, file {content!r}, stderr {err!r}")
+        files = [f for f in os.listdir(home) + os.listdir(elsewhere) if f.upper().endswith(".SET")]
+        named = f"vkstart: settings file {windows_home}\\VKSTART.SET\n".upper().encode()
+        report("settings: VKSTART.EXE typed from elsewhere: the file beside the program, named by -I",
+               rc == 2 and [f.upper() for f in files] == ["VKSTART.SET"]
+               and read_bytes(os.path.join(home, files[0])) == b"PORT=COM3\r\nBAUD=115200\r\n"
+               and named in windows_text(err).upper(), f"rc {rc}, files {files}, stderr {err!r}")
 
-        # A settings file that cannot be written (a folder in its place):
-        # standard output as ever, the reason on standard error.
-        for side in ("linux", "windows"):
-            d = self.fresh_dir(f"settings-unwritable-{side}")
-            os.mkdir(os.path.join(d, "vkstart.SET"))
-            if side == "linux":
-                shutil.copy2(os.path.join(self.linux_bin, "vkstart"), d)
-                rc, out, err = run_linux(os.path.join(d, "vkstart"), ["-C2", "PROG"], d, with_stderr=True)
-                path = os.path.join(d, "vkstart.SET").encode()
-            else:
-                shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
-                rc, out, err = self.wine.run(os.path.join(d, "vkstart.exe"), ["-C2", "PROG"], d, with_stderr=True)
-                out, path = windows_text(out), ("Z:" + d.replace("/", "\\") + "\\vkstart.SET").encode()
-            report(f"settings: {side}: a folder in the settings file's place: the message on standard output, "
-                   "the reason on standard error",
+        # A folder in the settings file's place.
+        linux, windows, ldir, wdir = self.pair("settings-unwritable", "vkstart", ["-C2", "PROG"],
+                                               files=[(None, "vkstart.SET")], with_stderr=True)
+        for side, (rc, out, err), path in (("linux", linux, os.path.join(ldir, "vkstart.SET")), ("windows", windows,
+                                           "Z:" + wdir.replace("/", "\\") + "\\vkstart.SET")):
+            out, path = windows_text(out) if side == "windows" else out, path.encode()
+            report(f"settings: {side}: a folder in the file's place: the message on stdout, the reason on stderr",
                    rc == 2 and out.startswith(b"\nSettings File " + path + b" Could Not Be Written\n\nOpen Of ")
                    and b"vkstart: settings file " + path + b" cannot be written: a directory" in err,
                    f"rc {rc}, stdout {out!r}, stderr {err!r}")
 
     def test_open_failures(self):
-        """A failed open: standard output as on Linux, the system's text and
-        the likely fix on standard error."""
+        """A failed open: standard output as on Linux; the system's text and the fix on standard error."""
         cases = [
             # title, VK_COM1, Windows standard error holds
             ("an rfc2217 URL where nothing listens", UNREACHABLE,
@@ -429,7 +426,7 @@ class Suite:
                 shutil.copy2(os.path.join(self.win_bin, program + ".exe"), d)
                 result = self.wine.run(os.path.join(d, program + ".exe"), args, d, ports, stdin_data)
             sim.finish()
-            trace = peers.trace_lines(os.path.join(d, "trace.txt"))
+            trace = (read_bytes(os.path.join(d, "trace.txt")) or b"").decode(errors="replace").splitlines()
             flash_text = read_bytes(os.path.join(d, "flash.txt")) if flash is not None else b""
             runs.append((result, trace, flash_text, d))
         (lres, ltrace, lflash, _), (wres, wtrace, wflash, wdir) = runs
@@ -452,25 +449,17 @@ class Suite:
             report("vkstart: settings rewritten with CR LF", content == b"PORT=COM1\r\nBAUD=115200\r\n",
                    f"file {content!r}")
         lanes = [os.path.join(self.samples, "blink", f"BLINK.X{i}") for i in range(4)]
-        for mode in ("-Ms", "-Mf"):
-            got = self.session_pair(f"vkburn BLINK {mode} against vksim", "vkburn", ["BLINK", mode], [],
-                                    files=lanes, flash="")
+        # Names outside any ANSI code page too: a Cyrillic folder with Cyrillic lane files.
+        for folder, source, mode in (("", "BLINK", "s"), ("", "BLINK", "f"), ("папка ", "миг", "f")):
+            got = self.session_pair(f"{folder}vkburn {source} -M{mode} against vksim", "vkburn", [source, "-M" + mode],
+                                    [], files=[(lane, source + lane[-3:]) for lane in lanes], flash="")
             if got:
-                (rc, out), _ = got
-                report(f"vkburn {mode}: download complete", rc == 0 and b"BLINK Started At Address" in out,
-                       f"{rc} {out!r}")
-        # Names outside any ANSI code page: a Cyrillic folder holds the
-        # program and Cyrillic lane files; the messages show the names as
-        # typed, and the settings file lies beside the program.
-        cyrillic = [(lane, "миг.X" + lane[-1]) for lane in lanes]
-        got = self.session_pair("папка vkburn миг -Mf against vksim", "vkburn", ["миг", "-Mf"], [],
-                                files=cyrillic, flash="")
-        if got:
-            (rc, out), wdir = got
-            report("vkburn миг in a Cyrillic folder: the lane files opened by their names, settings beside it",
-                   rc == 0 and "Loading File: миг.X3".encode() in out
-                   and read_bytes(os.path.join(wdir, "vkburn.SET")) == b"PORT=COM1\r\nBAUD=115200\r\nMODE=f\r\n",
-                   f"{rc} {out!r}, in the folder {os.listdir(wdir)}")
+                (rc, out), wdir = got
+                said = (f"Loading File: {source}.X3", f"{source} Started At Address")
+                report(f"vkburn {source} -M{mode}: download complete, the lane files opened by their names, settings "
+                       "beside it", rc == 0 and all(text.encode() in out for text in said) and read_bytes(
+                           os.path.join(wdir, "vkburn.SET")) == f"PORT=COM1\r\nBAUD=115200\r\nMODE={mode}\r\n".encode(),
+                       f"{rc} {out!r}, in the folder {os.listdir(wdir)}")
         if "vkram" in self.common:
             got = self.session_pair("vkram BLINK against vksim", "vkram", ["BLINK"], [], files=lanes)
             if got:
@@ -490,46 +479,45 @@ class Suite:
                                   [], stdin_data=stdin_data, flash=flash)
 
     def test_vkports(self):
-        """vkports lists every COM port of the prefix, COM1..COM4 with their
-        mappings, and opens none (COM5 and up lead to this machine's own
-        serial devices: Wine maps them itself)."""
+        """vkports lists the prefix's COM ports, COM1..COM4 with their mappings, and opens none."""
         d = self.fresh_dir("vkports")
         rc, out, err = self.wine.run(os.path.join(self.win_bin, "vkports.exe"), [], d,
                                      {1: r"\\.\COM3", 2: UNREACHABLE, 3: None, 4: None}, with_stderr=True)
         out = windows_text(out)
-        devices = os.path.join(self.wine.prefix, "dosdevices")
-        prefix_ports = sorted((n.upper() for n in os.listdir(devices) if re.fullmatch(r"com\d+", n)),
-                              key=lambda n: int(n[3:]))
-        listed = re.findall(rb"^  (COM\d+)$", out, re.M)
+        prefix_ports = sorted((n.upper() for n in os.listdir(os.path.join(self.wine.prefix, "dosdevices"))
+                               if re.fullmatch(r"com\d+", n)), key=lambda n: int(n[3:]))
+        listed = [n.decode() for n in re.findall(rb"^  (COM\d+)$", out, re.M)]
+        mappings = (rb"^  COM1  \\\\\.\\COM3 +VK_COM1, COM3 listed by the system",
+                    rb"^  COM2  rfc2217://127\.0\.0\.1:1 +VK_COM2, RFC 2217 server", rb"^  COM3  COM3 +default, COM3 ")
         report("vkports lists the prefix's COM ports and COM1..COM4 with their mappings",
-               rc == 0 and [n.decode() for n in listed] == prefix_ports
-               and re.search(rb"^  COM1  \\\\\.\\COM3 +VK_COM1, COM3 listed by the system", out, re.M)
-               and re.search(rb"^  COM2  rfc2217://127\.0\.0\.1:1 +VK_COM2, RFC 2217 server", out, re.M)
-               and re.search(rb"^  COM3  COM3 +default, COM3 ", out, re.M) and err == b"",
+               rc == 0 and listed == prefix_ports and all(re.search(m, out, re.M) for m in mappings) and err == b"",
                f"rc {rc}, prefix {prefix_ports}, output {out!r}, stderr {err!r}")
 
+    def package(self, what, extension):
+        """The one package of the Windows build's cpack with this extension."""
+        found = [f for f in os.listdir(self.windows_build) if re.fullmatch(rf"vktools-.*-win64\.{extension}", f)]
+        return report(f"the {what} was built (cpack in the Windows build)", len(found) == 1,
+                      f"found {found}") and found[0]
+
     def test_packages(self):
-        """Every program carries its version and its manifest; the zip holds
-        the programs, stripped, README.txt and the man pages as text."""
+        """Every program carries its version and manifest; the zip, the programs stripped and the docs."""
         programs = self.common + ["vkports"]
         cache = read_bytes(os.path.join(self.windows_build, "CMakeCache.txt")) or b""
-        project_version = re.search(rb"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M)
-        project_version = project_version.group(1).decode() if project_version else "?"
+        project_version = (re.findall(rb"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M) or [b"?"])[0].decode()
         for program in programs:
             data = read_bytes(os.path.join(self.win_bin, program + ".exe")) or b""
-            version = re.search(rb"F\0i\0l\0e\0V\0e\0r\0s\0i\0o\0n\0(?:\0\0)+((?:[0-9.]\0)+)", data)
-            version = version.group(1).decode("utf-16-le") if version else None
+            version = [v.decode("utf-16-le") for v in re.findall(
+                rb"F\0i\0l\0e\0V\0e\0r\0s\0i\0o\0n\0(?:\0\0)+((?:[0-9.]\0)+)", data)][:1]
             report(f"{program}.exe: version resource ({project_version}) and manifest (UTF-8 code page, as invoker)",
-                   version == project_version and b"<activeCodePage" in data and b'level="asInvoker"' in data,
+                   version == [project_version] and b"<activeCodePage" in data and b'level="asInvoker"' in data,
                    f"version {version}")
-        zips = [f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.zip", f)]
-        if not report("the zip was built (cpack in the Windows build)", len(zips) == 1, f"found {zips}"):
+        name = self.package("zip", "zip")
+        if not name:
             return
-        with zipfile.ZipFile(os.path.join(self.windows_build, zips[0])) as z:
-            top = zips[0][:-4] + "/"
-            names = set(z.namelist())
-            wanted = ({f"{top}bin/{p}.exe" for p in programs} | {f"{top}doc/{p}.txt" for p in programs}
-                      | {top + "README.txt"})
+        with zipfile.ZipFile(os.path.join(self.windows_build, name)) as z:
+            top, names = name[:-4] + "/", set(z.namelist())
+            wanted = {top + "README.txt"} | {f"{top}{d}/{p}.{e}" for p in programs
+                                              for d, e in (("bin", "exe"), ("doc", "txt"))}
             unstripped = [p for p in programs if f"{top}bin/{p}.exe" in names
                           and symbol_table(z.read(f"{top}bin/{p}.exe")) != (0, 0)]
             page = z.read(f"{top}doc/vkburn.txt") if f"{top}doc/vkburn.txt" in names else b""
@@ -538,22 +526,17 @@ class Suite:
                f"missing {sorted(wanted - names)}, unstripped {unstripped}")
 
     def test_installer(self):
-        """The installer (cpack on the Windows build) silently into a prefix of
-        an ordinary user, with the programs on PATH; installed programs, and
-        programs in a folder the user may not write, keep -C and -M in
-        %APPDATA%, unless a settings file the user may write lies beside
-        them; the uninstaller leaves nothing behind."""
-        installers = sorted(f for f in os.listdir(self.windows_build) if re.fullmatch(r"vktools-.*-win64\.exe", f))
-        if not report("the installer was built (cpack in the Windows build)", len(installers) == 1,
-                      f"found {installers}"):
+        """The installer run silently in an ordinary user's prefix, where the programs keep their
+        settings; the uninstaller leaves nothing behind."""
+        installer = self.package("installer", "exe")
+        if not installer:
             return
         root = self.fresh_dir("installed")
         user = Wine(root, ordinary=True)
-        shutil.copy2(os.path.join(self.windows_build, installers[0]), root)
+        shutil.copy2(os.path.join(self.windows_build, installer), root)
         try:
-            if not report("an ordinary user's prefix, COM1..COM4 mapped to nothing", user.start()):
-                return
-            self.installed(user, root, installers[0])
+            if report("an ordinary user's prefix, COM1..COM4 mapped to nothing", user.start()):
+                self.installed(user, root, installer)
         finally:
             user.stop()
 
@@ -561,30 +544,26 @@ class Suite:
         folder = os.path.join(user.prefix, "drive_c", "Program Files", "vktools")
         bin_dir = os.path.join(folder, "bin")
         rc, _ = user.run(os.path.join(root, installer), ["/S", "/PATH", r"/D=C:\Program Files\vktools"], root)
-        programs = sorted(f for f in os.listdir(bin_dir)) if os.path.isdir(bin_dir) else []
-        docs = sorted(os.listdir(os.path.join(folder, "doc"))) if os.path.isdir(os.path.join(folder, "doc")) else []
-        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        programs, docs = listing(bin_dir), listing(os.path.join(folder, "doc"))
+        path = user.registry(ENVIRONMENT_KEY, "Path")
         report("silent install into Program Files\\vktools, the programs on PATH",
                rc == 0 and programs == sorted(p + ".exe" for p in self.common + ["vkports"])
                and "vkburn.txt" in docs and os.path.isfile(os.path.join(folder, "README.txt"))
                and path.endswith(r";C:\Program Files\vktools\bin"),
                f"rc {rc}, programs {programs}, docs {docs}, Path {path!r}")
 
-        # Run by bare names from elsewhere: Program Files is shared by every
-        # user (here the user may even write it), so the settings are each
-        # user's own.
-        work = os.path.join(root, "work")
-        closed = os.path.join(root, "closed")  # a copy in a folder the user may not write
+        # Program Files is every user's (this one may even write it): the settings are each user's own.
+        work, closed = os.path.join(root, "work"), os.path.join(root, "closed")  # closed: not the user's to write
         owner = NOBODY if user.as_user else os.getuid()
         for d in (work, closed):
             os.mkdir(d)
             os.chown(d, owner, owner)
         rc, out, err = user.run("vklist", ["-C2", "-I"], work, with_stderr=True)
         named = re.search(rb"vklist: settings file ([^\r\n]*)", err)
-        appdata = named.group(1).decode() if named else ""
         report("installed vklist -C2 -I: settings in %APPDATA%\\vktools, named on standard error",
-               rc == 2 and re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Roaming\\vktools\\vklist\.SET", appdata)
-               is not None and b"Could Not Be Written" not in out, f"rc {rc}, stdout {out!r}, stderr {err!r}")
+               rc == 2 and named and re.fullmatch(rb"C:\\users\\[^\\]+\\AppData\\Roaming\\vktools\\vklist\.SET",
+                                                  named.group(1)) and b"Could Not Be Written" not in out,
+               f"rc {rc}, stdout {out!r}, stderr {err!r}")
         shutil.copy2(os.path.join(bin_dir, "vkburn.exe"), closed)
         os.chmod(closed, 0o555)
         user.run(os.path.join(closed, "vkburn.exe"), ["-Mf", "-C3", "NOFILE"], work)
@@ -608,53 +587,45 @@ class Suite:
         deadline = time.monotonic() + 30  # the uninstaller goes on from a copy of itself
         while os.path.exists(folder) and time.monotonic() < deadline:
             time.sleep(0.2)
-        path = user.registry(r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment", "Path")
+        path = user.registry(ENVIRONMENT_KEY, "Path")
         entry = user.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vktools", "DisplayName")
         report("silent uninstall: the folder, the PATH entry and the uninstall entry gone",
                rc == 0 and not os.path.exists(folder) and path and "vktools" not in path and entry == "",
-               f"rc {rc}, left {os.listdir(folder) if os.path.exists(folder) else []}, Path {path!r}, entry {entry!r}")
+               f"rc {rc}, left {listing(folder)}, Path {path!r}, entry {entry!r}")
 
     def test_key_press(self):
-        """A key on the console ends the wait for a board that never raises
-        CTS. Wine's console takes its keys from the terminal on standard
-        input; standard output and error stay pipes the suite reads."""
+        """A key on the console (Wine's reads the terminal on standard input) ends the wait for a board
+        that never raises CTS."""
         d = self.fresh_dir("key-press")
         shutil.copy2(os.path.join(self.win_bin, "vkstart.exe"), d)
         sim = start_sim(self.sim, d, ["--no-cts"])
         master, slave = pty.openpty()
-        proc = subprocess.Popen(["wine", os.path.join(d, "vkstart.exe"), "PROG"], cwd=d,
-                                env=self.wine.env({1: sim.url}), stdin=slave, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, start_new_session=True)
+        out_path, err_path = os.path.join(d, "stdout"), os.path.join(d, "stderr")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(["wine", os.path.join(d, "vkstart.exe"), "PROG"], cwd=d, stdin=slave, stdout=out,
+                                    stderr=err, env=self.wine.env({1: sim.url}), start_new_session=True)
         os.close(slave)
-        out, err, pressed = b"", b"", None
-        streams = {proc.stdout.fileno(): "out", proc.stderr.fileno(): "err", master: "tty"}
-        deadline = time.monotonic() + RUN_TIMEOUT
-        while streams and time.monotonic() < deadline and (pressed is None or time.monotonic() < pressed + 10):
-            for fd in select.select(list(streams), [], [], 0.2)[0]:
+        pressed, deadline = None, time.monotonic() + RUN_TIMEOUT
+        while proc.poll() is None and time.monotonic() < deadline:
+            if select.select([master], [], [], 0.2)[0]:
                 try:
-                    chunk = os.read(fd, 4096)
+                    os.read(master, 4096)  # what the console writes to its terminal
                 except OSError:
-                    chunk = b""
-                if not chunk:
-                    del streams[fd]
-                elif streams[fd] == "out":
-                    out += chunk
-                elif streams[fd] == "err":
-                    err += chunk
-            if pressed is None and b"a key press ends the wait" in err:
+                    time.sleep(0.2)
+            if pressed is None and b"a key press ends the wait" in read_bytes(err_path):
                 os.write(master, b"x")
                 pressed = time.monotonic()
+                deadline = min(deadline, pressed + 10)
         rc = proc.poll()
         if rc is None:
             os.killpg(proc.pid, signal.SIGKILL)
         proc.wait(timeout=10)
         sim.stop()
         os.close(master)
-        report("key press on the console ends the wait for CTS: exit 2 within 10 s, only the wait's stars on "
-               "standard output, on standard error that the key ended it",
+        out, err = read_bytes(out_path), read_bytes(err_path)
+        report("a key press ends the wait for CTS: exit 2 within 10 s, the stars only on stdout, the key on stderr",
                pressed is not None and rc == 2 and windows_text(out).strip(b"*\n") == b""
-               and b"a key press ended the wait" in err,
-               f"pressed {pressed is not None}, rc {rc}, stdout {out!r}, stderr {err!r}")
+               and b"a key press ended the wait" in err, f"pressed {pressed is not None}, rc {rc}, {out!r}, {err!r}")
 
     def test_com_port(self):
         """The Win32 backend on Wine COM ports that are pseudo-terminals."""
@@ -823,8 +794,7 @@ def read_bytes(path):
 
 
 def place_files(files, directory):
-    """Copies each source (or (source, name)) into `directory`; (None, name)
-    makes a folder of that name."""
+    """Copies each source (or (source, name)) into `directory`; (None, name) makes a folder."""
     for f in files:
         source, name = f if isinstance(f, tuple) else (f, os.path.basename(f))
         if source is None:
@@ -835,8 +805,11 @@ def place_files(files, directory):
 
 def symbol_table(exe):
     """(pointer, count) of a PE file's COFF symbol table: (0, 0) when stripped."""
-    pe = struct.unpack_from("<I", exe, 0x3C)[0]
-    return struct.unpack_from("<II", exe, pe + 4 + 8)
+    return struct.unpack_from("<II", exe, struct.unpack_from("<I", exe, 0x3C)[0] + 4 + 8)
+
+
+def listing(directory):
+    return sorted(os.listdir(directory)) if os.path.isdir(directory) else []
 
 
 def first_difference(a, b):
@@ -859,11 +832,13 @@ def main():
     vksim = os.path.join(os.path.abspath(args.linux_bin), "vksim")
     for needed in (vksim, os.path.join(args.windows_build, "bin")):
         if not os.path.exists(needed):
-            report(f"missing: {needed}", False)
-            return tally.summary()
+            print(f"missing: {needed}")
+            print("0 passed, 1 failed")
+            return 1
     if shutil.which("wine") is None:
-        report("wine is installed", False)
-        return tally.summary()
+        print("wine is not installed")
+        print("0 passed, 1 failed")
+        return 1
 
     work = tempfile.mkdtemp(prefix="vk-wine-")
     started = time.monotonic()
