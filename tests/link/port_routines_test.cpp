@@ -1,20 +1,20 @@
 // The serial routines of the link, the connection attempt and the runner's
-// ways out, in the test process: the open failures over the real backends,
-// everything else over a scripted line (tests/support/scripted_line.h) and a
-// fake clock. A failing routine prints its message and throws the run's
-// end, which the runner turns into the exit code.
+// ways out, in the test process: open failures on the real backends, the
+// rest on a scripted line (support/scripted_line.h) and a fake clock. A
+// failing routine prints its message and throws the run's end, which the
+// runner turns into the exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "frame/frame.h"
@@ -32,10 +32,7 @@ namespace {
 using vk::link::Leave;
 using vk::link::Link;
 using vk::link::RunEnd;
-using vktest::Bytes;
-using vktest::PtyPair;
-using vktest::LineOp;
-using vktest::ScriptedLine;
+using namespace vktest;
 
 const char* const kNowhere = "rfc2217://127.0.0.1:1";
 
@@ -45,8 +42,7 @@ void MapPorts(const std::string& com1) {
   for (const char* other : {"VK_COM2", "VK_COM3", "VK_COM4"}) setenv(other, kNowhere, 1);
 }
 
-// What a step printed on standard output and error, and the end it threw
-// (none when it returned).
+// What a step printed, and the end it threw (none when it returned).
 struct Outcome {
   std::string out;
   std::string err;
@@ -118,13 +114,13 @@ TEST(PortRoutines, OpenFailuresPrintTheStepAndEndDirectly) {
   }
 }
 
-// Port numbers outside 1..4 open COM1; an empty VK_COM1 counts as not set
-// (the scripted line stands in for the default device, which nothing opens),
-// and standard error says so.
+// Port numbers outside 1..4 open COM1; an empty VK_COM1 counts as not set, as
+// standard error says (the default device is only named to the scripted line).
 TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
   for (const std::string com1 : {"com1-device", ""}) {
     MapPorts(com1);
     const std::string device = com1.empty() ? vk::link::DefaultDeviceName(1) : com1;
+    const std::string note = "vkstart: VK_COM1 is set but empty, which counts as not set: COM1 is " + device + "\n";
     for (int port : {0, 5, -1, 4711}) {
       SCOPED_TRACE(port);
       ScriptedLine line;
@@ -135,9 +131,7 @@ TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
         link.Transmit(0xC3);
       });
       EXPECT_FALSE(o.end.has_value()) << o.out;
-      EXPECT_EQ(o.err, com1.empty() ? "vkstart: VK_COM1 is set but empty, which counts as not set: COM1 is " +
-                                          device + "\n"
-                                    : "");
+      EXPECT_EQ(o.err, com1.empty() ? note : "");
       EXPECT_EQ(line.opened, std::vector<std::string>{device});
       EXPECT_EQ(line.written, Bytes{0xC3});
     }
@@ -147,10 +141,12 @@ TEST(PortRoutines, PortNumbersOutsideOneToFourOpenCom1) {
 TEST(PortRoutines, ModemLineFailuresEndTheRunWithTwo) {
   MapPorts("com1-device");
   const std::string rts_failed = "\nSetRtsSignal() Failed: 25 \n";
+  const std::string cts_failed = "\nCTSSignalSet() Failed: 25\n";
+
   struct Case {
     const char* name;
     std::function<void(Link&)> step;
-    Leave leave;
+    std::optional<Leave> leave;  // none: the step returns
     std::string printed;
     std::string finished;  // what the runner's way out adds
   };
@@ -159,18 +155,16 @@ TEST(PortRoutines, ModemLineFailuresEndTheRunWithTwo) {
       {"raise RTS", [](Link& l) { l.SetRtsSignal(1); }, Leave::Direct, rts_failed, ""},
       {"clear RTS with level 2", [](Link& l) { l.SetRtsSignal(2); }, Leave::Direct, rts_failed, ""},
       // Through ExitTool, whose own RTS clearing then fails too.
-      {"read CTS", [](Link& l) { (void)l.CTSSignalSet(); }, Leave::ExitTool, "\nCTSSignalSet() Failed: 25\n",
-       rts_failed},
+      {"read CTS", [](Link& l) { (void)l.CTSSignalSet(); }, Leave::ExitTool, cts_failed, rts_failed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedLine line;
-    line.errors = {{LineOp::SetRts, 25}, {LineOp::ReadCts, 25}};
+    ScriptedLine line{.rts_error = 25, .cts_error = 25};
     Link link(line.Opener());
     link.OpenPort(1, 115200);
     link.EnableAuto_RTS_CTS(1);
     const Outcome o = Step([&] { c.step(link); });
-    ExpectEnd(o, c.leave);
+    ExpectEnd(o, *c.leave);
     EXPECT_EQ(o.out, c.printed);
     int code = 0;
     const Outcome finished = Step([&] { code = vk::frame::FinishRun(link, *o.end); });
@@ -178,31 +172,26 @@ TEST(PortRoutines, ModemLineFailuresEndTheRunWithTwo) {
     EXPECT_EQ(finished.out, c.finished);
   }
 
-  // A good run still ends with 2 when the lines cannot be put to rest; the
-  // handshake is off all the same.
-  ScriptedLine line;
-  line.errors = {{LineOp::SetRts, 25}};
+  // A good run still ends with 2 when the lines cannot be put to rest.
+  ScriptedLine line{.rts_error = 25};
   Link link(line.Opener());
   link.OpenPort(1, 115200);
   link.EnableAuto_RTS_CTS(1);
-  EXPECT_TRUE(line.settings.back().handshake);
+  EXPECT_TRUE(line.settings.handshake);
   int code = -1;
   const Outcome o = Step([&] { code = vk::frame::FinishRun(link, {0, Leave::ExitTool}); });
   EXPECT_EQ(code, 2);
   EXPECT_EQ(o.out, rts_failed);
-  EXPECT_FALSE(line.settings.back().handshake);
+  EXPECT_FALSE(line.settings.handshake);
 }
 
 // Against a peer answering 5A with A5 01 02: bytes and blocks out (an
-// empty block sends nothing), pending, a block whose last places do not
-// come (one read time-out, the places keep their content), a rate change
-// that reaches the line and purges, and a silent target.
+// empty block sends nothing), pending without waiting, a block whose last
+// places do not come (one read time-out, the places keep their content), a
+// rate change that reaches the driver and purges, and a silent target.
 TEST(PortRoutines, BytesBlocksPendingRateAndTimeOuts) {
   MapPorts("com1-device");
-  ScriptedLine line;
-  std::vector<int> waits;
-  line.waited = [&](int ms) { waits.push_back(ms); };
-  line.replies = {{0x5A, {0xA5, 0x01, 0x02}}};
+  ScriptedLine line{.replies = {{0x5A, {0xA5, 0x01, 0x02}}}};
   Link link(line.Opener());
   link.OpenPort(1, 115200);
   EXPECT_EQ(link.RxPending(), 0);
@@ -216,18 +205,18 @@ TEST(PortRoutines, BytesBlocksPendingRateAndTimeOuts) {
   Outcome o = Step([&] { link.ReceiveBlock(buffer.data(), 5); });
   EXPECT_FALSE(o.end.has_value());
   EXPECT_EQ(buffer, (Bytes{0x01, 0x02, 0xEE, 0xEE, 0xEE}));
-  EXPECT_EQ(waits, std::vector<int>{2000}) << "one time-out, not one per place";
+  EXPECT_EQ(line.elapsed.count(), 2000) << "one time-out, not one per place";
   EXPECT_EQ(line.written, (Bytes{0x00, 0xFF, 0x7F, 0x5A}));
 
   link.Transmit(0x5A);
   link.SetBaudRate(38400);
   EXPECT_EQ(link.RxPending(), 0);
-  EXPECT_EQ(line.settings.back().baud, 38400);
+  EXPECT_EQ(line.settings.baud, 38400);
 
   o = Step([&] { (void)link.ReceiveWait(); });
   ExpectEnd(o, Leave::ExitTool);
   EXPECT_EQ(o.out, "\nReceiveWait(): Time-Out, Target Did Not Answer Within 2000 ms\n");
-  EXPECT_EQ(waits, (std::vector<int>{2000, 2000}));
+  EXPECT_EQ(line.elapsed.count(), 4000);
 }
 
 // The runner ends an exception that is no run's end through ExitTool with
@@ -251,33 +240,23 @@ TEST(PortRoutines, AnyOtherExceptionEndsThroughExitToolWithTwo) {
   EXPECT_EQ(code, 2);
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "vkstart: internal error: out of order\n");
-  EXPECT_FALSE(line.settings.back().handshake);
+  EXPECT_FALSE(line.settings.handshake);
   EXPECT_EQ(line.rts, (std::vector<bool>{true, false}));
 }
 
-// The connection attempt on a fake clock that sleeps in no time, with a
-// terminal that is there or not and has its key pressed at a given time.
-class FakeSurroundings : public vk::link::Surroundings {
- public:
-  explicit FakeSurroundings(ScriptedLine& line) : line_(line) {
-    line.waited = [this](int ms) { Sleep(ms); };
-  }
-  vk::link::SteadyClock::time_point Now() override { return vk::link::SteadyClock::time_point(elapsed); }
-  void Sleep(int ms) override {
-    elapsed += std::chrono::milliseconds(ms);
-    if (elapsed >= cts_at) line_.cts = true;
-  }
+// The connection attempt's surroundings on the line's fake clock.
+struct FakeSurroundings : vk::link::Surroundings {
+  FakeSurroundings(ScriptedLine& l, bool t, std::chrono::seconds k) : line(l), terminal(t), key_at(k) {}
+  vk::link::SteadyClock::time_point Now() override { return vk::link::SteadyClock::time_point(line.elapsed); }
+  void Sleep(int ms) override { line.elapsed += std::chrono::milliseconds(ms); }
   bool WatchKeys() override { return ++watching, terminal; }
-  bool KeyPressed() override { return elapsed >= key_at; }
+  bool KeyPressed() override { return line.elapsed >= key_at; }
   void StopWatchingKeys() override { --watching; }
 
-  bool terminal = false;
-  std::chrono::milliseconds key_at = std::chrono::hours(1), cts_at = std::chrono::hours(1);
-  std::chrono::milliseconds elapsed{0};
+  ScriptedLine& line;
+  bool terminal;
+  std::chrono::seconds key_at;
   int watching = 0;  // back to 0 once the terminal is given back
-
- private:
-  ScriptedLine& line_;
 };
 
 // VK_CONNECT_TIMEOUT's seconds when given (0: none); else none on a
@@ -285,46 +264,31 @@ class FakeSurroundings : public vk::link::Surroundings {
 TEST(ConnectLimit, TheGivenSecondsElseNoneOnATerminalAndAMinuteWithout) {
   MapPorts("com1-device");
   using std::chrono::seconds;
-  struct Case {
-    const char* name;
-    std::optional<int> limit_s;
-    bool terminal;
-    seconds key_at, cts_at;
-    std::string tail;  // how the output ends after the stars; "" when connected
-    seconds ended;     // on the fake clock
-  };
   const std::string time_out = "\nConnectTarget(): Time-Out, Target Did Not Answer Within ";
-  const std::vector<Case> cases = {
-      {"no terminal: one minute", std::nullopt, false, seconds(1), seconds(3600), time_out + "60 Seconds\n",
-       seconds(60)},
-      {"given seconds on a terminal", 2, true, seconds(3600), seconds(3600), time_out + "2 Seconds\n", seconds(2)},
-      {"0 is no limit", 0, false, seconds(3600), seconds(100), "", seconds(100)},
-      {"a terminal: no limit, a key ends the wait", std::nullopt, true, seconds(90), seconds(3600), "*",
-       seconds(90)},
+  // The limit, a terminal, its key pressed and CTS raised at, how the output
+  // ends after the stars ("" when connected), when it ended on the fake clock.
+  const std::vector<std::tuple<std::optional<int>, bool, seconds, seconds, std::string, seconds>> cases = {
+      {std::nullopt, false, seconds(1), seconds(3600), time_out + "60 Seconds\n", seconds(60)},
+      {2, true, seconds(3600), seconds(3600), time_out + "2 Seconds\n", seconds(2)},
+      {0, false, seconds(3600), seconds(100), "", seconds(100)},
+      {std::nullopt, true, seconds(90), seconds(3600), "*", seconds(90)},  // a key ends the wait
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScriptedLine line;
-    line.replies = {{vk::link::kSyncByte, {vk::link::kSyncByte}}};
-    FakeSurroundings around(line);
-    around.terminal = c.terminal;
-    around.key_at = c.key_at;
-    around.cts_at = c.cts_at;
+  for (const auto& [limit_s, terminal, key_at, cts_at, tail, ended] : cases) {
+    SCOPED_TRACE(ended.count());
+    ScriptedLine line{.replies = {{vk::link::kSyncByte, {vk::link::kSyncByte}}}, .cts_at = cts_at};
+    FakeSurroundings around(line, terminal, key_at);
     Link link(line.Opener());
     link.OpenPort(1, 115200);
-    vk::link::Connection connection;
-    connection.limit_s = c.limit_s;
-    connection.program = "vkstart";
+    vk::link::Connection connection{.limit_s = limit_s, .program = "vkstart"};
     const Outcome o = Step([&] { vk::link::ConnectTarget(link, connection, around); });
-    EXPECT_GE(around.elapsed, c.ended);
-    EXPECT_LE(around.elapsed, c.ended + std::chrono::milliseconds(100));
+    EXPECT_GE(line.elapsed, ended);
+    EXPECT_LE(line.elapsed, ended + std::chrono::milliseconds(100));
     EXPECT_EQ(around.watching, 0) << "the terminal given back";
     // On a terminal, once the wait has gone on for 3 s, what it waits for.
     EXPECT_EQ(o.err.find("to raise CTS; a key press ends the wait") != std::string::npos,
-              c.terminal && c.ended > seconds(3));
-    EXPECT_EQ(o.end.has_value(), !c.tail.empty()) << o.out;
-    const size_t stars = o.out.find_first_not_of('*');
-    EXPECT_EQ(o.out.substr(stars == std::string::npos ? o.out.size() : stars), c.tail == "*" ? "" : c.tail);
+              terminal && ended > seconds(3));
+    EXPECT_EQ(o.end.has_value(), !tail.empty()) << o.out;
+    EXPECT_EQ(o.out.substr(std::min(o.out.find_first_not_of('*'), o.out.size())), tail == "*" ? "" : tail);
   }
 }
 

@@ -20,10 +20,7 @@ namespace {
 using vk::link::LineState;
 using vk::link::OpenTermiosPort;
 using vk::link::PortBackend;
-using vktest::ReadByte;
-using vktest::ReadResult;
-using vktest::Bytes;
-using vktest::PtyPair;
+using namespace vktest;
 using Clock = std::chrono::steady_clock;
 
 long MsSince(Clock::time_point start) {
@@ -175,9 +172,8 @@ TEST_F(TermiosPortTest, ReadTimesOutOnASilentLineAndReturnsEarlyOnData) {
 TEST_F(TermiosPortTest, BlockReadTakesBurstsAndStopsAtALateByte) {
   Open();
   // Two bursts 50 ms apart fill the first five places; the sixth byte does
-  // not come, so the read ends one time-out after the last byte. The clock
-  // starts before the first burst can be sent.
-  auto start = Clock::now();
+  // not come, so the read ends one time-out after the last byte.
+  auto start = Clock::now();  // before the first burst can be sent
   std::thread bursts([this] {
     (void)pty_.Send({0x10, 0x20, 0x30});
     usleep(50 * 1000);

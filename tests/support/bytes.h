@@ -12,7 +12,6 @@ namespace vktest {
 
 using Bytes = std::vector<uint8_t>;
 
-// The parts one after the other: bytes, or the ints of trace bytes.
 template <typename T>
 std::vector<T> Cat(std::initializer_list<std::vector<T>> parts) {
   std::vector<T> all;

@@ -1,13 +1,11 @@
-// A serial line in memory for the link's tests, whose far end is a script:
-// a byte written may make a reply readable, a read takes what waits and,
-// when nothing does, tells `waited` the time-out it waited out (a fake
-// clock listens there); every line operation is recorded, and any can be
-// made to fail with an error code.
+// A serial line in memory whose far end is a script: a byte written may make
+// a reply readable; a read short of bytes waits out its time-out on a fake
+// clock. RTS and CTS requests can be made to fail.
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,82 +16,71 @@
 
 namespace vktest {
 
-enum class LineOp { ReadSettings, WriteSettings, Purge, SetRts, ReadCts, Write, Read };
-
 struct ScriptedLine {
-  std::map<uint8_t, std::vector<uint8_t>> replies;  // the far end
-  std::vector<uint8_t> input;                       // readable now
-  bool cts = false;
-  std::map<LineOp, int> errors;
-  std::function<void(int ms)> waited;
+  std::map<uint8_t, std::vector<uint8_t>> replies{};         // the far end
+  std::vector<uint8_t> input{};                              // readable now
+  std::chrono::milliseconds elapsed{0};                      // the fake clock
+  std::chrono::milliseconds cts_at = std::chrono::hours(1);  // CTS is on from then
+  int rts_error = 0, cts_error = 0;
 
-  std::vector<std::string> opened;  // what the link did
-  std::vector<uint8_t> written;
-  std::vector<vk::link::LineState> settings;
-  std::vector<bool> rts;
-  int purges = 0;
+  std::vector<std::string> opened{};  // what the link did
+  std::vector<uint8_t> written{};
+  vk::link::LineState settings{};
+  std::vector<bool> rts{};
 
   // Hands the link this line, whatever name it opens.
-  vk::link::BackendOpener Opener();
-};
-
-class ScriptedPort : public vk::link::PortBackend {
- public:
-  explicit ScriptedPort(ScriptedLine& line) : line_(line) {}
-
-  int Purge() override {
-    ++line_.purges;
-    line_.input.clear();
-    return Error(LineOp::Purge);
+  vk::link::BackendOpener Opener() {
+    return [this](const std::string& name, vk::link::OpenError&) -> std::unique_ptr<vk::link::PortBackend> {
+      opened.push_back(name);
+      return std::make_unique<Port>(*this);
+    };
   }
-  int ReadSettings(vk::link::LineState& state) override {
-    if (!line_.settings.empty()) state = line_.settings.back();
-    return Error(LineOp::ReadSettings);
-  }
-  int WriteSettings(const vk::link::LineState& state) override {
-    if (!Error(LineOp::WriteSettings)) line_.settings.push_back(state);
-    return Error(LineOp::WriteSettings);
-  }
-  int SetRts(bool on) override {
-    if (!Error(LineOp::SetRts)) line_.rts.push_back(on);
-    return Error(LineOp::SetRts);
-  }
-  int ReadCts(bool& on) override {
-    on = line_.cts;
-    return Error(LineOp::ReadCts);
-  }
-  int Write(const uint8_t* data, size_t n) override {
-    for (size_t i = 0; i < n && !Error(LineOp::Write); ++i) {
-      line_.written.push_back(data[i]);
-      const auto reply = line_.replies.find(data[i]);
-      if (reply != line_.replies.end())
-        line_.input.insert(line_.input.end(), reply->second.begin(), reply->second.end());
-    }
-    return Error(LineOp::Write);
-  }
-  int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
-    got = std::min(n, line_.input.size());
-    std::copy_n(line_.input.begin(), got, data);
-    line_.input.erase(line_.input.begin(), line_.input.begin() + static_cast<long>(got));
-    if (got < n && line_.waited) line_.waited(timeout_ms);
-    return Error(LineOp::Read);
-  }
-  bool InputPending() override { return !line_.input.empty(); }
 
  private:
-  int Error(LineOp op) const {
-    const auto e = line_.errors.find(op);
-    return e == line_.errors.end() ? 0 : e->second;
-  }
+  class Port : public vk::link::PortBackend {
+   public:
+    explicit Port(ScriptedLine& line) : line_(line) {}
 
-  ScriptedLine& line_;
-};
+    int Purge() override {
+      line_.input.clear();
+      return 0;
+    }
+    int ReadSettings(vk::link::LineState& state) override {
+      state = line_.settings;
+      return 0;
+    }
+    int WriteSettings(const vk::link::LineState& state) override {
+      line_.settings = state;
+      return 0;
+    }
+    int SetRts(bool on) override {
+      if (!line_.rts_error) line_.rts.push_back(on);
+      return line_.rts_error;
+    }
+    int ReadCts(bool& on) override {
+      on = line_.elapsed >= line_.cts_at;
+      return line_.cts_error;
+    }
+    int Write(const uint8_t* data, size_t n) override {
+      for (size_t i = 0; i < n; ++i) {
+        line_.written.push_back(data[i]);
+        if (const auto reply = line_.replies.find(data[i]); reply != line_.replies.end())
+          line_.input.insert(line_.input.end(), reply->second.begin(), reply->second.end());
+      }
+      return 0;
+    }
+    int Read(uint8_t* data, size_t n, int timeout_ms, size_t& got) override {
+      got = std::min(n, line_.input.size());
+      std::copy_n(line_.input.begin(), got, data);
+      line_.input.erase(line_.input.begin(), line_.input.begin() + static_cast<long>(got));
+      if (got < n) line_.elapsed += std::chrono::milliseconds(timeout_ms);
+      return 0;
+    }
+    bool InputPending() override { return !line_.input.empty(); }
 
-inline vk::link::BackendOpener ScriptedLine::Opener() {
-  return [this](const std::string& name, vk::link::OpenError&) -> std::unique_ptr<vk::link::PortBackend> {
-    opened.push_back(name);
-    return std::make_unique<ScriptedPort>(*this);
+   private:
+    ScriptedLine& line_;
   };
-}
+};
 
 }  // namespace vktest

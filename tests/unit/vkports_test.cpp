@@ -117,65 +117,46 @@ TEST(Devices, ReportHintsAtTheGroupWhenADeviceIsClosedToTheUser) {
 // and the registry list (built from ports as the system would list them).
 TEST(WindowsPorts, ReadsTheIdsAndReportsWhatTheSystemLists) {
   const std::vector<std::array<std::string, 3>> ids = {
-      // instance id, USB id, serial
-      {"USB\\VID_10C4&PID_EA60\\0001", "10c4:ea60", "0001"},
+      // instance id, USB id, serial ("" where the system made one up)
+      {"USB\\VID_10C4&PID_EA60\\0001", "10c4:ea60", "0001"}, {"ACPI\\PNP0501\\1", "", ""},
       {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "0403:6001", "A50285BIA"},
-      {"USB\\VID_1A86&PID_7523\\5&2A4B3C&0&2", "1a86:7523", ""},  // made up by the system
-      {"ACPI\\PNP0501\\1", "", ""},
-      {"usb\\vid_067b&pid_23a3", "067b:23a3", ""}};
+      {"usb\\vid_067b&pid_23a3", "067b:23a3", ""}, {"USB\\VID_1A86&PID_7523\\5&2A4B3C&0&2", "1a86:7523", ""}};
   for (const auto& [instance, usb, serial] : ids) {
     EXPECT_EQ(UsbIdFrom(instance), usb) << instance;
     EXPECT_EQ(UsbIdFrom(instance).empty() ? "" : UsbSerialFrom(instance), serial) << instance;
   }
   EXPECT_TRUE(PortNameBefore("COM2", "COM10"));
   EXPECT_FALSE(PortNameBefore("COM10", "COM9"));
-
-  MachinePort usb{"COM12", "\\Device\\VCP0", "USB Serial Port (COM12)", "FTDIBUS\\COMPORT&VID_0403&PID_6001",
-                  "0403:6001", "A50285BIA", true, true, "ready"};
-  MachinePort off{"COM3", "", "Communications Port (COM3)", "ACPI\\PNP0501", "", "", true, false, "disabled"};
-  MachinePort bare;
-  bare.name = "COM1";
-  bare.device = "\\Device\\Serial0";
-  const std::vector<MachinePort> machine{bare, off, usb};
+  const std::vector<MachinePort> machine{
+      {"COM1", "\\Device\\Serial0", "", "", "", "", false, false, ""},
+      {"COM3", "", "Communications Port (COM3)", "ACPI\\PNP0501", "", "", true, false, "disabled"},
+      {"COM12", "\\Device\\VCP0", "USB Serial Port (COM12)", "FTDIBUS\\COMPORT&VID_0403&PID_6001", "0403:6001",
+       "A50285BIA", true, true, "ready"}};
   const auto coms = MappedPorts({"\\\\.\\com12", "COM3", "rfc2217://host:2217", "COM7"}, machine);
-  EXPECT_EQ(coms[0].real, "COM12");
-  EXPECT_TRUE(coms[1].exists);
-  EXPECT_TRUE(coms[2].url);
-  EXPECT_FALSE(coms[3].exists);
   const std::string text = PortsReport(coms, machine);
-  for (const std::string& line :
-       {std::string("  COM1  \\\\.\\com12            VK_COM1, COM12 ready: its driver is started"),
-        std::string("  COM2  COM3                 VK_COM2, COM3 disabled in the device manager: it does not open\n"),
-        std::string("  COM4  COM7                 VK_COM4, not a COM port of this machine\n"),
-        std::string("  COM1\n    driver   \\Device\\Serial0\n    state    listed by the system"),
-        std::string("    usb      0403:6001, serial A50285BIA\n"), std::string("    map      VK_COM1=\\\\.\\COM12\n")})
+  for (const char* line :
+       {"  COM1  \\\\.\\com12            VK_COM1, COM12 ready: its driver is started",
+        "  COM2  COM3                 VK_COM2, COM3 disabled in the device manager: it does not open\n",
+        "  COM4  COM7                 VK_COM4, not a COM port of this machine\n",
+        "  COM1\n    driver   \\Device\\Serial0\n    state    listed by the system",
+        "    usb      0403:6001, serial A50285BIA\n", "    map      VK_COM1=\\\\.\\COM12\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }
 
-}  // namespace
-
 // The -I check names the latency timer only when it costs time, with the
 // command that sets it to 1 ms; a timer already at 1 ms is not the cause.
-
-struct EchoCase {
-  std::optional<vk::link::LatencyTimer> timer;
-  double echo_ms;
-  std::string says;  // a part of the hint; "" for none
-};
-
-class EchoHint : public ::testing::TestWithParam<EchoCase> {};
-
-TEST_P(EchoHint, NamesTheCauseOnlyWhenItIsOne) {
-  const std::string hint = vk::link::EchoDelayHint(false, GetParam().timer, 0.2, GetParam().echo_ms);
-  if (GetParam().says.empty()) EXPECT_EQ(hint, "");
-  else EXPECT_NE(hint.find(GetParam().says), std::string::npos) << hint;
+TEST(EchoHint, NamesTheCauseOnlyWhenItIsOne) {
+  using vk::link::LatencyTimer;
+  const std::vector<std::tuple<std::optional<LatencyTimer>, double, std::string>> cases = {
+      // the timer, the echo's time in ms, a part of the hint ("" for none)
+      {LatencyTimer{4, "f"}, 3.5, "latency timer is 4 ms (f); set it to 1 ms: echo 1 | sudo tee f"},  // costs 3 ms
+      {LatencyTimer{1, "f"}, 8.9, "already 1 ms"}, {LatencyTimer{1, "f"}, 1.1, ""}, {std::nullopt, 1.0, ""},
+      {std::nullopt, 8.9, "holds received bytes back"}};
+  for (const auto& [timer, echo_ms, says] : cases) {
+    const std::string hint = vk::link::EchoDelayHint(false, timer, 0.2, echo_ms);
+    if (says.empty()) EXPECT_EQ(hint, "") << echo_ms;
+    else EXPECT_NE(hint.find(says), std::string::npos) << hint;
+  }
 }
 
-const vk::link::LatencyTimer kTimer16{16, "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"};
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EchoHint,
-    ::testing::Values(EchoCase{kTimer16, 16.6, "set it to 1 ms: echo 1 | sudo tee " + kTimer16.file},
-                      EchoCase{vk::link::LatencyTimer{4, "f"}, 3.5, "latency timer is 4 ms"},  // costs 3 ms
-                      EchoCase{vk::link::LatencyTimer{1, "f"}, 8.9, "already 1 ms"},
-                      EchoCase{vk::link::LatencyTimer{1, "f"}, 1.1, ""}, EchoCase{std::nullopt, 1.0, ""},
-                      EchoCase{std::nullopt, 8.9, "holds received bytes back"}));
+}  // namespace
