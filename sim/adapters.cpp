@@ -13,7 +13,6 @@
 namespace vk::sim {
 namespace {
 
-constexpr uint8_t kDirIn = 0x80;
 constexpr uint8_t kBulk = 2;
 constexpr uint8_t kInterrupt = 3;
 

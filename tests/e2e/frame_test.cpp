@@ -180,24 +180,20 @@ TEST(FrameSettings, AnInstalledProgramRemembersItsSettings) {
   }
 }
 
-// Root runs an installed program (here in /usr/local/bin, a directory of
-// the test's own bound there in a mount namespace): its settings go to
-// root's configuration directory, not beside the program, unless a
-// settings file already lies there.
+// Root runs an installed program (in /usr/local/bin: a directory of the
+// test's own bound there in a mount namespace): its settings go to root's
+// configuration directory, unless a settings file already lies beside it.
 TEST(FrameSettings, AnInstalledProgramRunByRootKeepsItsSettingsInRootsConfiguration) {
   if (geteuid() != 0) GTEST_SKIP() << "only root binds a directory over /usr/local/bin";
   for (const bool beside : {false, true}) {
-    SCOPED_TRACE(beside ? "a settings file beside it" : "nothing beside it");
     Rig rig;
     TempDir config;
     if (beside) WriteFile(rig.settings, "PORT=COM1\nBAUD=38400\n");
     auto env = ToolEnv(kNowhere);
     env["XDG_CONFIG_HOME"] = config.path();
-    const RunResult r = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                                    "mount --bind \"$0\" /usr/local/bin || exit 99; exec /usr/local/bin/vkstart -C2 prog",
-                                    rig.dir.path()},
-                                   env, config.path());
-    EXPECT_EQ(r.out, kOpenFails);
+    EXPECT_EQ(RunProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                          "mount --bind \"$0\" /usr/local/bin && exec /usr/local/bin/vkstart -C2 prog", rig.dir.path()},
+                         env, config.path()).out, kOpenFails);
     EXPECT_EQ(ReadFile(beside ? rig.settings : config.File("vktools/vkstart.SET")),
               beside ? "PORT=COM2\nBAUD=38400\n" : "PORT=COM2\nBAUD=115200\n");
     EXPECT_EQ(FileExists(rig.settings), beside);
@@ -431,39 +427,26 @@ INSTANTIATE_TEST_SUITE_P(FrameBounds, FullSpeedFloods, ::testing::Values("open",
 // (stars, the load's address) is ended, the lines are put to rest, the
 // server is free at once for the next run, and the process ends by the
 // signal.
-struct InterruptCase {
-  const char* tool;
-  std::vector<std::string> args;
-  std::vector<std::string> sim;
-  const char* after;  // seconds
-  std::string out;    // a pattern of the whole output
-};
-
 TEST(FrameInterrupt, EndsLikeAnyOtherRun) {
   std::vector<Block> blocks;
   for (uint32_t a = 0; a < 2048; a += 8) blocks.push_back({a, std::vector<uint32_t>(8, a * 0x01010101u)});
-  const std::string loading = "(Loading File: PROG\\.X[0-3]\n){4}\nConnected To Target\n";
-  const std::vector<InterruptCase> cases = {
-      {"vkburn", {"prog", "-ms"}, {"--pace"}, "0.8", "\n.*\n\nUsing Port  : COM1\n" + loading + "(\rWriting Target Address: [0-9A-F]{8}\\(HEX\\))+\n"},
-      {"vklist", {}, {"--no-cts"}, "1.0", "\\*+\n"},
-  };
-  for (const InterruptCase& c : cases) {
+  const std::string load = "\n.*\n\nUsing Port  : COM1\n(Loading File: PROG\\.X[0-3]\n){4}\nConnected To Target\n"
+                           "(\rWriting Target Address: [0-9A-F]{8}\\(HEX\\))+\n";
+  for (const bool loading : {true, false}) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-      SCOPED_TRACE(std::string(c.tool) + " " + strsignal(sig));
-      ToolRig rig(c.tool, c.sim, "# empty\n");
+      SCOPED_TRACE(std::string(loading ? "vkburn " : "vklist ") + strsignal(sig));
+      ToolRig rig(loading ? "vkburn" : "vklist", {loading ? "--pace" : "--no-cts"}, "# empty\n");
       WriteLanes(rig.dir().File("PROG"), blocks, 0);
-      std::vector<std::string> argv{"/usr/bin/timeout", "--preserve-status", "-s", std::to_string(sig), c.after,
-                                    rig.tool()};
-      argv.insert(argv.end(), c.args.begin(), c.args.end());
-      const RunResult r = RunProgram(argv, ToolEnv(rig.Url()), rig.dir().path());
+      const RunResult r = RunProgram({"/usr/bin/timeout", "--preserve-status", "-s", std::to_string(sig),
+                                      loading ? "0.8" : "1.0", rig.tool(), "prog", "-ms"},
+                                     ToolEnv(rig.Url()), rig.dir().path());
       EXPECT_EQ(r.exit_code, 128 + sig);
-      EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
+      EXPECT_TRUE(std::regex_match(r.out, std::regex(loading ? load : "\\*+\n"))) << r.out;
       EXPECT_EQ(r.err, "");
       rig.AwaitDisconnect();
       const std::string trace = rig.Trace();
       EXPECT_NE(trace.find("# flow none\n# rts 0\n", trace.rfind("# flow hw")), std::string::npos) << trace;
-      if (c.sim[0] == "--no-cts") continue;
-      // The board's server is free at once for the next run.
+      if (!loading) continue;
       CopyExecutable(BinDir() + "/vklist", rig.dir().File("vklist"));
       const RunResult next = RunProgram({rig.dir().File("vklist"), "-i"}, ToolEnv(rig.Url()), rig.dir().path());
       EXPECT_LT(next.elapsed_ms, 3000);

@@ -31,30 +31,25 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-// From /proc/net/tcp and tcp6, on loopback or every address: a probing
-// connection would make ser2net open its connector.
+// From /proc/net/tcp: a probing connection would make ser2net open its connector.
 bool Listening(int port) {
-  char want[8];
-  std::snprintf(want, sizeof want, ":%04X", port);
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::ifstream in(table);
-    std::string slot, local, remote, state, rest;
-    while (in >> slot >> local >> remote >> state && std::getline(in, rest)) {
-      const std::string address = local.substr(0, local.find(':'));
-      const bool ours = address == "0100007F" || address.find_first_not_of('0') == std::string::npos;
-      if (ours && local.ends_with(want) && state == "0A") return true;
-    }
-  }
+  char want[32];
+  std::snprintf(want, sizeof want, "0100007F:%04X", port);
+  std::ifstream in("/proc/net/tcp");
+  std::string slot, local, remote, state, rest;
+  while (in >> slot >> local >> remote >> state && std::getline(in, rest))
+    if (local == want && state == "0A") return true;
   return false;
 }
 
-// The README's configuration as it stands, but for its port and device.
+// The README's configuration as it stands, but for its device and its port
+// (taken on loopback only).
 std::string ReadmeYaml(int port, const std::string& device) {
   const std::string readme = ReadFile(std::string(VK_SOURCE_DIR) + "/README.md");
   std::smatch m;
   const std::regex block("### A board behind ser2net[\\s\\S]*?```yaml\n([\\s\\S]*?)```");
   if (!std::regex_search(readme, m, block)) return "no yaml block under the README's ser2net heading";
-  std::string yaml = std::regex_replace(m[1].str(), std::regex(",3001\n"), "," + std::to_string(port) + "\n");
+  std::string yaml = std::regex_replace(m[1].str(), std::regex(",3001\n"), ",127.0.0.1," + std::to_string(port) + "\n");
   return std::regex_replace(yaml, std::regex("serialdev,[^,]+,"), "serialdev," + device + ",");
 }
 
